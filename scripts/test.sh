@@ -1,0 +1,13 @@
+#!/bin/sh
+# Everything `make test` does: install what is missing, build, run every
+# test registered in CTest (unit, black-box cases, browser, real engine).
+set -e
+cd "$(dirname "$0")/.."
+BUILD=${BUILD:-build}
+./scripts/deps.sh
+for setup in tests/*/setup.sh; do
+    [ -x "$setup" ] && "$setup"
+done
+cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build "$BUILD" -j2
+ctest --test-dir "$BUILD" --output-on-failure -j2

@@ -1,0 +1,95 @@
+#include "list.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "../reply/head.h"
+#include "../reply/json_str.h"
+#include "../reply/runtime_block.h"
+#include "../reply/utc_now.h"
+#include "capture.h"
+#include "container_table.h"
+
+namespace {
+
+const char kListingFormat[] =
+    "'%s' ps -a --format '{{.ID}}|{{.Names}}|{{.Image}}|{{.State}}|{{.Status}}|{{.Ports}}' 2>&1";
+const char kUsageFormat[] = "'%s' stats --no-stream --format '{{.ID}}|{{.CPUPerc}}|{{.MemUsage}}' 2>&1";
+
+void write_row(const container_entry &row) {
+    std::fputs("{\"id\":", stdout);
+    json_str(row.id);
+    std::fputs(",\"short\":", stdout);
+    json_str(row.id);
+    std::fputs(",\"name\":", stdout);
+    json_str(row.name);
+    std::fputs(",\"image\":", stdout);
+    json_str(row.image);
+    std::fputs(",\"state\":", stdout);
+    json_str(row.state);
+    std::fputs(",\"status\":", stdout);
+    json_str(row.status);
+    std::fputs(",\"ports\":", stdout);
+    json_str(row.ports);
+    std::fputs(",\"cpu\":", stdout);
+    json_str(row.cpu);
+    std::fputs(",\"mem\":", stdout);
+    json_str(row.mem);
+    std::fputs("}", stdout);
+}
+
+}  // namespace
+
+int action_list(const runtime_selection &rt) {
+    int listing_status = 0;
+    int usage_status = 0;
+    char *listing = nullptr;
+    char *usage = nullptr;
+    char command[kCommandSize];
+
+    if (rt.available) {
+        std::snprintf(command, sizeof command, kListingFormat, rt.bin);
+        listing = run_capture(command, &listing_status);
+        if (listing && listing_status == 0) read_listing(listing);
+
+        std::snprintf(command, sizeof command, kUsageFormat, rt.bin);
+        usage = run_capture(command, &usage_status);
+        if (usage && usage_status == 0 && g_container_count > 0) read_usage(usage);
+    }
+
+    const state_summary sum = summarize_states();
+    char utc[kUtcTextSize];
+    utc_now(utc);
+
+    json_header();
+    std::fputs("{\"ok\":true,\"action\":\"list\",\"plugin\":\"hullmon\",\"slug\":\"docker\",\"version\":\"1.1.2\",",
+               stdout);
+    emit_runtime_block(rt.bin, rt.label, rt.available);
+    if (!rt.available) {
+        std::fputs(",\"message\":\"Neither docker nor podman was found on this node. Install a container runtime, "
+                   "or set DOCKER_BIN to an explicit binary path.\"",
+                   stdout);
+    } else if (listing_status != 0) {
+        // A listing that could not be run or held counts as a daemon that
+        // did not answer: there is no data to vouch for.
+        std::fputs(",\"daemon_available\":false,\"error\":", stdout);
+        json_str(listing);
+    } else {
+        std::fputs(",\"daemon_available\":true", stdout);
+    }
+    std::fputs(",\"utc\":", stdout);
+    json_str(utc);
+    std::fprintf(stdout,
+                 ",\"count\":%d,\"summary\":{\"total\":%d,\"running\":%d,\"exited\":%d,\"paused\":%d,\"other\":%d}",
+                 g_container_count, sum.total, sum.running, sum.exited, sum.paused, sum.other);
+    std::fputs(",\"containers\":[", stdout);
+    for (int i = 0; i < g_container_count; ++i) {
+        if (i) std::putc(',', stdout);
+        write_row(g_containers[i]);
+    }
+    std::fputs("]}\n", stdout);
+
+    std::free(listing);
+    std::free(usage);
+    return 0;
+}

@@ -1,0 +1,65 @@
+#include "logs.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "../reply/head.h"
+#include "../reply/json_str.h"
+#include "capture.h"
+#include "cid.h"
+#include "runtime_missing.h"
+
+void next_log_element(const char **pos, char *line) {
+    const char *p = *pos;
+    size_t n = 0;
+    while (n < kLogLineMax && p[n] && p[n] != '\n') ++n;
+    std::memcpy(line, p, n);
+    line[n] = '\0';
+    p += n;
+    while (*p == '\n' || *p == '\r') ++p;
+    *pos = p;
+}
+
+int action_logs(const char *cid, const runtime_selection &rt) {
+    if (!valid_cid(cid)) {
+        json_header_status("400 Bad Request");
+        std::fputs("{\"ok\":false,\"error\":\"invalid_cid\",\"cid\":", stdout);
+        json_str(cid);
+        std::fputs("}\n", stdout);
+        return 0;
+    }
+    if (!rt.available) {
+        reply_runtime_missing();
+        return 0;
+    }
+
+    char command[kCommandSize];
+    std::snprintf(command, sizeof command, "'%s' logs --tail %d %s 2>&1", rt.bin, kLogTail, cid);
+    int status = -1;
+    char *text = run_capture(command, &status);
+
+    if (status == 0)
+        json_header();
+    else
+        json_header_status("409 Conflict");
+    std::fputs(status == 0 ? "{\"ok\":true" : "{\"ok\":false", stdout);
+    std::fputs(",\"action\":\"logs\",\"cid\":", stdout);
+    json_str(cid);
+    std::fprintf(stdout, ",\"tail\":%d,\"exit_code\":%d,\"lines\":[", kLogTail, status);
+    if (text) {
+        char line[kLogLineMax + 1];
+        bool first = true;
+        for (const char *pos = text; *pos;) {
+            next_log_element(&pos, line);
+            if (!first) std::putc(',', stdout);
+            first = false;
+            json_str(line);
+        }
+    }
+    std::fputs("],\"text\":", stdout);
+    json_str(text);
+    std::fputs("}\n", stdout);
+    std::free(text);
+    return 0;
+}

@@ -1,0 +1,4 @@
+#pragma once
+
+// Writes the 503 reply of the actions that cannot work without a runtime.
+void reply_runtime_missing();

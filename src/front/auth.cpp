@@ -1,0 +1,67 @@
+#include "auth.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "query.h"
+
+namespace {
+
+// Room for the pwd parameter: 255 raw characters and the terminator.
+constexpr size_t kPwdSize = 256;
+
+const char kRefusal[] =
+    "Status: 401 Unauthorized\r\n"
+    "Content-Type: application/json; charset=utf-8\r\n"
+    "Cache-Control: no-store\r\n"
+    "X-Content-Type-Options: nosniff\r\n"
+    "\r\n"
+    "{\"ok\":false,\"error\":\"invalid node password\"}\n";
+
+}  // namespace
+
+int same_secret(const char *secret, const char *given) {
+    const size_t secret_len = std::strlen(secret);
+    const size_t given_len = std::strlen(given);
+    // Every byte of the guess is looked at; the secret is read cyclically
+    // so that a guess longer than it costs the same per byte.
+    unsigned diff = secret_len != given_len;
+    for (size_t i = 0; i < given_len; ++i) {
+        unsigned char s = static_cast<unsigned char>(secret[secret_len ? i % secret_len : 0]);
+        diff |= s ^ static_cast<unsigned char>(given[i]);
+    }
+    return diff == 0;
+}
+
+int node_auth_ok() {
+    const char *password = std::getenv("KELM_PASSWORD");
+    if (!password || !*password) return 1;
+
+    const char *header = std::getenv("HTTP_X_KELM_PASSWORD");
+    if (header && same_secret(password, header)) return 1;
+
+    const char *authorization = std::getenv("HTTP_AUTHORIZATION");
+    if (authorization) {
+        const char *p = authorization;
+        while (*p == ' ') ++p;
+        if (std::strncmp(p, "Bearer ", 7) == 0) {
+            p += 7;
+            while (*p == ' ') ++p;
+            if (same_secret(password, p)) return 1;
+        }
+    }
+
+    const char *query = std::getenv("QUERY_STRING");
+    if (query) {
+        char pwd[kPwdSize];
+        if (get_query_val(query, "pwd", pwd, sizeof pwd) && same_secret(password, pwd)) return 1;
+    }
+    return 0;
+}
+
+void require_node_auth() {
+    if (node_auth_ok()) return;
+    std::fwrite(kRefusal, 1, sizeof kRefusal - 1, stdout);
+    std::exit(0);
+}

@@ -1,0 +1,79 @@
+// hullmon: the per-node container plugin of the Kelm dashboard. The host
+// runs it once per HTTP request as a CGI program.
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "../api/mode_json.h"
+#include "../page/page.h"
+#include "auth.h"
+#include "intake.h"
+#include "query.h"
+
+namespace {
+
+const char kMetaLine[] = "{\"name\":\"docker\",\"desc\":\"Containers\"}\n";
+const char kVersionLine[] = "1.1.2\n";
+const char kUsage[] =
+    "hullmon 1.1.2\n"
+    "usage: hullmon [--meta|--version|--help]\n"
+    "       QUERY_STRING='action=list|info|logs&cid=<id>' hullmon\n";
+
+// Room for the embed parameter: 15 raw characters and the terminator.
+constexpr size_t kEmbedSize = 16;
+
+// One fully buffered output stream, large enough for the page and for most
+// replies, so a request usually costs a single write.
+char g_out_buffer[1 << 16];
+
+void put(const char *text, size_t len) { std::fwrite(text, 1, len, stdout); }
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    std::setvbuf(stdout, g_out_buffer, _IOFBF, sizeof g_out_buffer);
+    // A host that hangs up early must not kill the run: writes then fail
+    // quietly and the exit status stays 0. Runtime commands get the default
+    // disposition back (see run_capture).
+    std::signal(SIGPIPE, SIG_IGN);
+
+    if (argc > 1) {
+        if (std::strcmp(argv[1], "--meta") == 0) {
+            put(kMetaLine, sizeof kMetaLine - 1);
+            return 0;
+        }
+        if (std::strcmp(argv[1], "--version") == 0) {
+            put(kVersionLine, sizeof kVersionLine - 1);
+            return 0;
+        }
+        if (std::strcmp(argv[1], "--help") == 0) {
+            put(kUsage, sizeof kUsage - 1);
+            return 0;
+        }
+    }
+
+    if (std::getenv("QV_PLUGIN_META")) {
+        put(kMetaLine, sizeof kMetaLine - 1);
+        return 0;
+    }
+
+    require_node_auth();
+
+    const char *query = std::getenv("QUERY_STRING");
+    if (!query) query = "";
+    char *body = is_post_request() ? read_post_body() : nullptr;
+
+    if (std::strstr(query, "action=") || std::strstr(query, "format=json") ||
+        (body && std::strstr(body, "action="))) {
+        int status = mode_json(query, body, is_post_request());
+        std::free(body);
+        return status;
+    }
+
+    std::free(body);
+    char embed[kEmbedSize];
+    int embedded = get_query_val(query, "embed", embed, sizeof embed) &&
+                   (std::strcmp(embed, "1") == 0 || std::strcmp(embed, "true") == 0);
+    return mode_html(embedded);
+}

@@ -1,0 +1,13 @@
+#pragma once
+
+// The CGI response head of every JSON reply: content type, no caching,
+// no sniffing, then the empty line. Exactly 107 bytes.
+extern const char kJsonHead[];
+extern const unsigned kJsonHeadLen;
+
+// Writes the JSON head without a Status line: the host answers 200.
+void json_header();
+
+// Writes "Status: <status>\r\n" and then the JSON head. The status text is
+// written as given ("409 Conflict"), without any check of its form.
+void json_header_status(const char *status);

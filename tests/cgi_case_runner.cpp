@@ -1,0 +1,408 @@
+// Runs one black-box case against the built program and compares what it
+// wrote byte for byte.
+//
+// usage: cgi_case_runner <hullmon> <fake_runtime> <file.case>
+//
+// A case file starts with free comment lines ("#") and then has sections,
+// each opened by a line "--- <name> [noeol]":
+//   args         one command-line argument per line
+//   env          one NAME=VALUE per line; the program starts with only these
+//                (plus FAKE_RT_DIR and FAKE_RT_RECORD for the fake runtime)
+//   stdin        bytes fed to standard input
+//   fake:<file>  a file of the fake runtime's folder (ps.out, ps.exit, ...)
+//   stdout       the exact bytes expected on standard output
+//   exit         the expected exit status (0 when absent)
+//   record       the exact command lines the fake runtime must have run
+//                (checked only when present; an empty section means none)
+//   marker       a path (usually under {TMP}) that must not exist afterwards
+// Section text keeps its line feeds, the last one included unless the
+// header says noeol. Escapes: {CR} {LF} {TAB} {NUL} {xHH}; {rep N}..{/rep}
+// or {rep A B}..{/rep} repeat a text with {i} counting; {FAKE} is the fake
+// runtime, {TMP} the case's scratch folder (with path-docker/docker,
+// path-podman/podman and path-both/{docker,podman} links to the fake);
+// in stdout {PID} is the child's process id, {UTC} the time of the run,
+// {PAGE} and {PAGE_EMBED} the page as served without and with embed=1.
+// Standard error must stay empty and the program must exit, not die.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct section {
+    std::string name;
+    std::string raw;  // text with escapes not yet expanded
+};
+
+struct run_result {
+    std::string out, err;
+    int wait_status = 0;
+    pid_t pid = 0;
+    time_t started = 0, ended = 0;
+};
+
+[[noreturn]] void fail(const std::string &why) {
+    std::fprintf(stderr, "case error: %s\n", why.c_str());
+    std::exit(2);
+}
+
+std::vector<section> parse_case(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) fail("cannot read " + path);
+    std::vector<section> sections;
+    std::vector<bool> noeol;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.compare(0, 4, "--- ") == 0) {
+            std::istringstream words(line.substr(4));
+            section s;
+            words >> s.name;
+            std::string flag;
+            bool strip = false;
+            while (words >> flag) {
+                if (flag == "noeol")
+                    strip = true;
+                else
+                    fail("unknown flag " + flag);
+            }
+            sections.push_back(s);
+            noeol.push_back(strip);
+            continue;
+        }
+        if (sections.empty()) continue;  // comments before the first section
+        sections.back().raw += line + "\n";
+    }
+    for (size_t i = 0; i < sections.size(); ++i)
+        if (noeol[i] && !sections[i].raw.empty()) sections[i].raw.pop_back();
+    return sections;
+}
+
+const section *find(const std::vector<section> &sections, const std::string &name) {
+    for (const section &s : sections)
+        if (s.name == name) return &s;
+    return nullptr;
+}
+
+int hex_digit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+std::string expand(const std::string &raw, const std::map<std::string, std::string> &vars);
+
+// Expands one {rep ...} block starting at raw[pos] == '{'; returns false
+// when the text there is no rep block.
+bool expand_rep(const std::string &raw, size_t &pos, const std::map<std::string, std::string> &vars,
+                std::string &out) {
+    if (raw.compare(pos, 5, "{rep ") != 0) return false;
+    size_t close = raw.find('}', pos);
+    if (close == std::string::npos) return false;
+    long from = 0, to = 0;
+    std::istringstream nums(raw.substr(pos + 5, close - pos - 5));
+    long a = 0, b = 0;
+    if (!(nums >> a)) fail("bad rep count");
+    if (nums >> b) {
+        from = a;
+        to = b;
+    } else {
+        to = a;
+    }
+    size_t end = raw.find("{/rep}", close);
+    if (end == std::string::npos) fail("rep without {/rep}");
+    std::string body = raw.substr(close + 1, end - close - 1);
+    for (long i = from; i < to; ++i) {
+        std::map<std::string, std::string> inner = vars;
+        inner["i"] = std::to_string(i);
+        out += expand(body, inner);
+    }
+    pos = end + 6;
+    return true;
+}
+
+std::string expand(const std::string &raw, const std::map<std::string, std::string> &vars) {
+    std::string out;
+    size_t pos = 0;
+    while (pos < raw.size()) {
+        char c = raw[pos];
+        if (c != '{') {
+            out += c;
+            ++pos;
+            continue;
+        }
+        if (expand_rep(raw, pos, vars, out)) continue;
+        size_t close = raw.find('}', pos);
+        std::string token = close == std::string::npos ? "" : raw.substr(pos + 1, close - pos - 1);
+        if (token == "CR") {
+            out += '\r';
+        } else if (token == "LF") {
+            out += '\n';
+        } else if (token == "TAB") {
+            out += '\t';
+        } else if (token == "NUL") {
+            out += '\0';
+        } else if (token.size() == 3 && token[0] == 'x' && hex_digit(token[1]) >= 0 && hex_digit(token[2]) >= 0) {
+            out += static_cast<char>(hex_digit(token[1]) * 16 + hex_digit(token[2]));
+        } else if (!token.empty() && vars.count(token)) {
+            out += vars.at(token);
+        } else {
+            out += c;
+            ++pos;
+            continue;
+        }
+        pos = close + 1;
+    }
+    return out;
+}
+
+std::vector<std::string> split_lines(const std::string &text) {
+    std::vector<std::string> lines;
+    std::string cur;
+    for (char c : text) {
+        if (c == '\n') {
+            lines.push_back(cur);
+            cur.clear();
+        } else {
+            cur += c;
+        }
+    }
+    if (!cur.empty()) lines.push_back(cur);
+    return lines;
+}
+
+void write_file(const std::string &path, const std::string &bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out) fail("cannot write " + path);
+}
+
+std::string read_file(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
+
+run_result run_program(const std::string &program, const std::vector<std::string> &args,
+                       const std::vector<std::string> &env, const std::string &input, const std::string &cwd) {
+    int in_pipe[2], out_pipe[2], err_pipe[2];
+    if (pipe(in_pipe) || pipe(out_pipe) || pipe(err_pipe)) fail("pipe");
+    run_result r;
+    r.started = std::time(nullptr);
+    pid_t pid = fork();
+    if (pid < 0) fail("fork");
+    if (pid == 0) {
+        dup2(in_pipe[0], 0);
+        dup2(out_pipe[1], 1);
+        dup2(err_pipe[1], 2);
+        for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]}) close(fd);
+        if (chdir(cwd.c_str()) != 0) _exit(126);
+        std::vector<char *> argv{const_cast<char *>(program.c_str())};
+        for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+        argv.push_back(nullptr);
+        std::vector<char *> envp;
+        for (const std::string &e : env) envp.push_back(const_cast<char *>(e.c_str()));
+        envp.push_back(nullptr);
+        signal(SIGPIPE, SIG_DFL);
+        execve(program.c_str(), argv.data(), envp.data());
+        _exit(127);
+    }
+    r.pid = pid;
+    close(in_pipe[0]);
+    close(out_pipe[1]);
+    close(err_pipe[1]);
+    size_t written = 0;
+    int in_fd = in_pipe[1];
+    if (input.empty()) {
+        close(in_fd);
+        in_fd = -1;
+    } else {
+        fcntl(in_fd, F_SETFL, O_NONBLOCK);
+    }
+    int open_outputs = 2;
+    const time_t deadline = std::time(nullptr) + 60;
+    while (open_outputs > 0 || in_fd >= 0) {
+        pollfd fds[3];
+        int n = 0;
+        if (out_pipe[0] >= 0) fds[n++] = {out_pipe[0], POLLIN, 0};
+        if (err_pipe[0] >= 0) fds[n++] = {err_pipe[0], POLLIN, 0};
+        if (in_fd >= 0) fds[n++] = {in_fd, POLLOUT, 0};
+        if (poll(fds, static_cast<nfds_t>(n), 1000) < 0 && errno != EINTR) fail("poll");
+        if (std::time(nullptr) > deadline) {
+            kill(pid, SIGKILL);
+            fail("program did not finish within 60 s");
+        }
+        for (int i = 0; i < n; ++i) {
+            if (!fds[i].revents) continue;
+            if (fds[i].fd == in_fd) {
+                ssize_t w = write(in_fd, input.data() + written, input.size() - written);
+                if (w > 0) written += static_cast<size_t>(w);
+                if (w < 0 && errno != EAGAIN) written = input.size();
+                if (written == input.size()) {
+                    close(in_fd);
+                    in_fd = -1;
+                }
+                continue;
+            }
+            char buf[65536];
+            ssize_t got = read(fds[i].fd, buf, sizeof buf);
+            if (got > 0) {
+                (fds[i].fd == out_pipe[0] ? r.out : r.err).append(buf, static_cast<size_t>(got));
+            } else if (got == 0 || errno != EINTR) {
+                close(fds[i].fd);
+                (fds[i].fd == out_pipe[0] ? out_pipe[0] : err_pipe[0]) = -1;
+                --open_outputs;
+            }
+        }
+        // Once the program has closed its outputs it reads no more input.
+        if (open_outputs == 0 && in_fd >= 0) {
+            close(in_fd);
+            in_fd = -1;
+        }
+    }
+    waitpid(pid, &r.wait_status, 0);
+    r.ended = std::time(nullptr);
+    return r;
+}
+
+std::string visible(const std::string &bytes, size_t from, size_t len) {
+    std::string out;
+    for (size_t i = from; i < bytes.size() && i < from + len; ++i) {
+        unsigned char c = static_cast<unsigned char>(bytes[i]);
+        char tmp[8];
+        if (c == '\r')
+            out += "{CR}";
+        else if (c == '\n')
+            out += "{LF}";
+        else if (c < 0x20 || c >= 0x7f) {
+            std::snprintf(tmp, sizeof tmp, "{x%02x}", c);
+            out += tmp;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+// Empty when equal; otherwise where and how the two differ.
+std::string difference(const std::string &expected, const std::string &actual) {
+    if (expected == actual) return "";
+    size_t i = 0;
+    while (i < expected.size() && i < actual.size() && expected[i] == actual[i]) ++i;
+    size_t from = i > 60 ? i - 60 : 0;
+    std::ostringstream msg;
+    msg << "first difference at byte " << i << " (expected " << expected.size() << " bytes, got " << actual.size()
+        << ")\n  expected: ..." << visible(expected, from, 160) << "\n  actual:   ..." << visible(actual, from, 160);
+    return msg.str();
+}
+
+std::string utc_text(time_t t) {
+    char buf[64];
+    std::tm parts;
+    gmtime_r(&t, &parts);
+    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &parts);
+    return buf;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: %s <hullmon> <fake_runtime> <file.case>\n", argv[0]);
+        return 2;
+    }
+    const std::string program = argv[1];
+    const std::string fake = argv[2];
+    const std::vector<section> sections = parse_case(argv[3]);
+
+    char tmpl[] = "/tmp/hullmon-case-XXXXXX";
+    if (!mkdtemp(tmpl)) fail("mkdtemp");
+    const std::string tmp = tmpl;
+    mkdir((tmp + "/fake").c_str(), 0755);
+    for (const char *dir : {"path-docker", "path-podman", "path-both"}) mkdir((tmp + "/" + dir).c_str(), 0755);
+    bool linked = symlink(fake.c_str(), (tmp + "/path-docker/docker").c_str()) == 0 &&
+                  symlink(fake.c_str(), (tmp + "/path-podman/podman").c_str()) == 0 &&
+                  symlink(fake.c_str(), (tmp + "/path-both/docker").c_str()) == 0 &&
+                  symlink(fake.c_str(), (tmp + "/path-both/podman").c_str()) == 0;
+    if (!linked) fail("symlink");
+
+    std::map<std::string, std::string> vars{{"FAKE", fake}, {"TMP", tmp}};
+    std::vector<std::string> args, env{"FAKE_RT_DIR=" + tmp + "/fake", "FAKE_RT_RECORD=" + tmp + "/record"};
+    std::string input;
+    for (const section &s : sections) {
+        if (s.name == "args") {
+            for (const std::string &l : split_lines(s.raw)) args.push_back(expand(l, vars));
+        } else if (s.name == "env") {
+            for (const std::string &l : split_lines(s.raw)) env.push_back(expand(l, vars));
+        } else if (s.name == "stdin") {
+            input = expand(s.raw, vars);
+        } else if (s.name.compare(0, 5, "fake:") == 0) {
+            write_file(tmp + "/fake/" + s.name.substr(5), expand(s.raw, vars));
+        } else if (s.name != "stdout" && s.name != "exit" && s.name != "record" && s.name != "marker") {
+            fail("unknown section " + s.name);
+        }
+    }
+
+    const run_result r = run_program(program, args, env, input, tmp);
+    std::vector<std::string> problems;
+
+    if (const section *want = find(sections, "stdout")) {
+        std::map<std::string, std::string> out_vars = vars;
+        out_vars["PID"] = std::to_string(r.pid);
+        if (want->raw.find("{PAGE") != std::string::npos) {
+            out_vars["PAGE"] = run_program(program, {}, {}, "", tmp).out;
+            out_vars["PAGE_EMBED"] = run_program(program, {}, {"QUERY_STRING=embed=1"}, "", tmp).out;
+        }
+        std::string diff;
+        for (time_t t = r.started; t <= r.ended; ++t) {
+            out_vars["UTC"] = utc_text(t);
+            diff = difference(expand(want->raw, out_vars), r.out);
+            if (diff.empty()) break;
+        }
+        if (!diff.empty()) problems.push_back("stdout: " + diff);
+    }
+
+    int want_exit = 0;
+    if (const section *e = find(sections, "exit")) want_exit = std::atoi(e->raw.c_str());
+    if (WIFSIGNALED(r.wait_status))
+        problems.push_back("killed by signal " + std::to_string(WTERMSIG(r.wait_status)));
+    else if (WEXITSTATUS(r.wait_status) != want_exit)
+        problems.push_back("exit status " + std::to_string(WEXITSTATUS(r.wait_status)) + ", expected " +
+                           std::to_string(want_exit));
+    if (!r.err.empty()) problems.push_back("stderr not empty: " + visible(r.err, 0, 400));
+
+    if (const section *rec = find(sections, "record")) {
+        std::string diff = difference(expand(rec->raw, vars), read_file(tmp + "/record"));
+        if (!diff.empty()) problems.push_back("record of runtime commands: " + diff);
+    }
+    if (const section *m = find(sections, "marker")) {
+        for (const std::string &l : split_lines(m->raw)) {
+            std::string path = expand(l, vars);
+            if (access(path.c_str(), F_OK) == 0) problems.push_back("marker exists: " + path);
+        }
+    }
+
+    if (problems.empty()) {
+        std::string cleanup = "rm -rf '" + tmp + "'";
+        if (std::system(cleanup.c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", tmp.c_str());
+        return 0;
+    }
+    for (const std::string &p : problems) std::printf("%s\n", p.c_str());
+    std::printf("(scratch folder kept: %s)\n", tmp.c_str());
+    return 1;
+}

@@ -1,0 +1,82 @@
+#include <gtest/gtest.h>
+
+#include "front/auth.h"
+#include "scoped_env.h"
+
+namespace {
+
+struct auth_case {
+    const char *what;
+    const char *password;
+    const char *header;
+    const char *authorization;
+    const char *query;
+    int allowed;
+};
+
+TEST(NodeAuth, EachWayAndItsRules) {
+    const auth_case cases[] = {
+        {"no password configured", nullptr, nullptr, nullptr, nullptr, 1},
+        {"empty password configured", "", nullptr, nullptr, nullptr, 1},
+        {"nothing offered", "s3cret", nullptr, nullptr, nullptr, 0},
+        {"header", "s3cret", "s3cret", nullptr, nullptr, 1},
+        {"header wins over wrong others", "s3cret", "s3cret", "Bearer nope", "pwd=nope", 1},
+        {"header wrong case", "s3cret", "S3CRET", nullptr, nullptr, 0},
+        {"header with trailing space", "s3cret", "s3cret ", nullptr, nullptr, 0},
+        {"header prefix only", "s3cret", "s3cre", nullptr, nullptr, 0},
+        {"header longer", "s3cret", "s3crets", nullptr, nullptr, 0},
+        {"bearer", "s3cret", nullptr, "Bearer s3cret", nullptr, 1},
+        {"bearer leading spaces", "s3cret", nullptr, "   Bearer s3cret", nullptr, 1},
+        {"bearer several spaces", "s3cret", nullptr, "Bearer    s3cret", nullptr, 1},
+        {"bearer lower case", "s3cret", nullptr, "bearer s3cret", nullptr, 0},
+        {"bearer upper case", "s3cret", nullptr, "BEARER s3cret", nullptr, 0},
+        {"bearer tab", "s3cret", nullptr, "Bearer\ts3cret", nullptr, 0},
+        {"bearer leading tab", "s3cret", nullptr, "\tBearer s3cret", nullptr, 0},
+        {"bearer trailing space", "s3cret", nullptr, "Bearer s3cret ", nullptr, 0},
+        {"basic scheme", "s3cret", nullptr, "Basic s3cret", nullptr, 0},
+        {"bearer empty", "s3cret", nullptr, "Bearer ", nullptr, 0},
+        {"wrong header then right pwd", "s3cret", "nope", nullptr, "action=list&pwd=s3cret", 1},
+        {"wrong bearer then right pwd", "s3cret", nullptr, "Bearer nope", "pwd=s3cret", 1},
+        {"pwd with plus for space", "a b", nullptr, nullptr, "pwd=a+b", 1},
+        {"pwd with %20 for space", "a b", nullptr, nullptr, "pwd=a%20b", 1},
+        {"pwd empty", "s3cret", nullptr, nullptr, "pwd=", 0},
+        {"pwd not at a segment start", "s3cret", nullptr, nullptr, "xpwd=s3cret", 0},
+        {"pwd second occurrence ignored", "s3cret", nullptr, nullptr, "pwd=no&pwd=s3cret", 0},
+    };
+    for (const auth_case &c : cases) {
+        scoped_env env;
+        env.set("KELM_PASSWORD", c.password);
+        env.set("HTTP_X_KELM_PASSWORD", c.header);
+        env.set("HTTP_AUTHORIZATION", c.authorization);
+        env.set("QUERY_STRING", c.query);
+        EXPECT_EQ(node_auth_ok(), c.allowed) << c.what;
+    }
+}
+
+TEST(NodeAuth, PwdTakesAtMost255RawCharacters) {
+    std::string secret(255, 'k');
+    std::string query = "pwd=" + secret;
+    scoped_env env;
+    env.set("HTTP_X_KELM_PASSWORD", nullptr);
+    env.set("HTTP_AUTHORIZATION", nullptr);
+    env.set("KELM_PASSWORD", secret.c_str());
+    env.set("QUERY_STRING", query.c_str());
+    EXPECT_EQ(node_auth_ok(), 1);
+    // A 256-character password can never be matched through pwd.
+    std::string longer(256, 'k');
+    env.set("KELM_PASSWORD", longer.c_str());
+    std::string longer_query = "pwd=" + longer;
+    env.set("QUERY_STRING", longer_query.c_str());
+    EXPECT_EQ(node_auth_ok(), 0);
+}
+
+TEST(SameSecret, EqualOnlyForIdenticalTexts) {
+    const struct {
+        const char *a, *b;
+        int want;
+    } cases[] = {{"abc", "abc", 1}, {"abc", "abd", 0}, {"abc", "xbc", 0}, {"abc", "ab", 0},
+                 {"abc", "abcabc", 0}, {"abc", "", 0}, {"", "", 1}, {"", "a", 0}};
+    for (const auto &c : cases) EXPECT_EQ(same_secret(c.a, c.b), c.want) << c.a << " vs " << c.b;
+}
+
+}  // namespace

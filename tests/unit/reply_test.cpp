@@ -1,0 +1,121 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <regex>
+#include <string>
+
+#include "reply/head.h"
+#include "reply/json_str.h"
+#include "reply/runtime_block.h"
+#include "reply/utc_now.h"
+
+namespace {
+
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStdout;
+
+std::string json_of(const std::string &bytes) {
+    CaptureStdout();
+    json_str(bytes.c_str());
+    return GetCapturedStdout();
+}
+
+TEST(JsonStr, EveryEscapeClass) {
+    const struct {
+        std::string in, out;
+    } cases[] = {
+        {"", "\"\""},
+        {"plain text / slash", "\"plain text / slash\""},
+        {"\t\n\r\"\\", "\"\\t\\n\\r\\\"\\\\\""},
+        {"\x01", "\"\\u0001\""},
+        {"\x08\x0c", "\"\\u0008\\u000c\""},
+        {"\x1b[0m", "\"\\u001b[0m\""},
+        {"\x1f", "\"\\u001f\""},
+        {"\x7f", "\"\x7f\""},
+        {"caf\xc3\xa9", "\"caf\xc3\xa9\""},
+        {"\x80\xff\xfe", "\"\x80\xff\xfe\""},
+        {"a\"b\\c\nd", "\"a\\\"b\\\\c\\nd\""},
+    };
+    for (const auto &c : cases) EXPECT_EQ(json_of(c.in), c.out);
+}
+
+TEST(JsonStr, NullIsEmptyString) {
+    CaptureStdout();
+    json_str(nullptr);
+    EXPECT_EQ(GetCapturedStdout(), "\"\"");
+}
+
+TEST(JsonStr, EveryControlByteUsesItsForm) {
+    for (int c = 1; c < 0x20; ++c) {
+        std::string in(1, static_cast<char>(c));
+        std::string want;
+        if (c == '\t')
+            want = "\"\\t\"";
+        else if (c == '\n')
+            want = "\"\\n\"";
+        else if (c == '\r')
+            want = "\"\\r\"";
+        else {
+            char buf[16];
+            std::snprintf(buf, sizeof buf, "\"\\u%04x\"", c);
+            want = buf;
+        }
+        EXPECT_EQ(json_of(in), want) << c;
+    }
+}
+
+TEST(Head, JsonHeadAndStatusLine) {
+    const std::string head =
+        "Content-Type: application/json; charset=utf-8\r\nCache-Control: no-store\r\nX-Content-Type-Options: "
+        "nosniff\r\n\r\n";
+    ASSERT_EQ(head.size(), 107u);
+    CaptureStdout();
+    json_header();
+    EXPECT_EQ(GetCapturedStdout(), head);
+    CaptureStdout();
+    json_header_status("503 Service Unavailable");
+    EXPECT_EQ(GetCapturedStdout(), "Status: 503 Service Unavailable\r\n" + head);
+}
+
+TEST(RuntimeBlock, AvailableAndMissing) {
+    const struct {
+        const char *bin, *label;
+        int available;
+        const char *want;
+    } cases[] = {
+        {"docker", "docker", 1, "\"runtime\":{\"available\":true,\"bin\":\"docker\",\"label\":\"docker\"}"},
+        {"/opt/my \"rt\"", "custom", 1,
+         "\"runtime\":{\"available\":true,\"bin\":\"/opt/my \\\"rt\\\"\",\"label\":\"custom\"}"},
+        {"docker", "docker", 0, "\"runtime\":{\"available\":false,\"bin\":\"\",\"label\":\"\"}"},
+        {"", "", 0, "\"runtime\":{\"available\":false,\"bin\":\"\",\"label\":\"\"}"},
+        {"podman", "podman", 7, "\"runtime\":{\"available\":true,\"bin\":\"podman\",\"label\":\"podman\"}"},
+    };
+    for (const auto &c : cases) {
+        CaptureStdout();
+        emit_runtime_block(c.bin, c.label, c.available);
+        EXPECT_EQ(GetCapturedStdout(), c.want);
+    }
+}
+
+TEST(UtcNow, TwentyCharacterUtcText) {
+    char buf[kUtcTextSize];
+    std::memset(buf, 'x', sizeof buf);
+    time_t before = std::time(nullptr);
+    utc_now(buf);
+    time_t after = std::time(nullptr);
+    ASSERT_EQ(std::strlen(buf), 20u);
+    EXPECT_TRUE(std::regex_match(buf, std::regex("[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z")));
+    // It is UTC, not local time: it must equal one of the seconds the call spanned.
+    bool matched = false;
+    for (time_t t = before; t <= after; ++t) {
+        char want[64];
+        std::tm parts;
+        gmtime_r(&t, &parts);
+        std::strftime(want, sizeof want, "%Y-%m-%dT%H:%M:%SZ", &parts);
+        matched = matched || std::strcmp(want, buf) == 0;
+    }
+    EXPECT_TRUE(matched) << buf;
+}
+
+}  // namespace
