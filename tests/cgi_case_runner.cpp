@@ -326,8 +326,12 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "usage: %s <hullmon> <fake_runtime> <file.case>\n", argv[0]);
         return 2;
     }
-    const std::string program = argv[1];
-    const std::string fake = argv[2];
+    // The program runs inside the case's scratch folder: use absolute paths.
+    char resolved[4096];
+    if (!realpath(argv[1], resolved)) fail(std::string("no program at ") + argv[1]);
+    const std::string program = resolved;
+    if (!realpath(argv[2], resolved)) fail(std::string("no fake runtime at ") + argv[2]);
+    const std::string fake = resolved;
     const std::vector<section> sections = parse_case(argv[3]);
 
     char tmpl[] = "/tmp/hullmon-case-XXXXXX";
