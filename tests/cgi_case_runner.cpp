@@ -15,6 +15,8 @@
 //   record       the exact command lines the fake runtime must have run
 //                (checked only when present; an empty section means none)
 //   marker       a path (usually under {TMP}) that must not exist afterwards
+//   limits       "as <bytes>": the program's address-space limit, to make
+//                its memory run out on purpose
 // Section text keeps its line feeds, the last one included unless the
 // header says noeol. Escapes: {CR} {LF} {TAB} {NUL} {xHH}; {rep N}..{/rep}
 // or {rep A B}..{/rep} repeat a text with {i} counting; {FAKE} is the fake
@@ -26,6 +28,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -199,7 +202,8 @@ std::string read_file(const std::string &path) {
 }
 
 run_result run_program(const std::string &program, const std::vector<std::string> &args,
-                       const std::vector<std::string> &env, const std::string &input, const std::string &cwd) {
+                       const std::vector<std::string> &env, const std::string &input, const std::string &cwd,
+                       long address_space = 0) {
     int in_pipe[2], out_pipe[2], err_pipe[2];
     if (pipe(in_pipe) || pipe(out_pipe) || pipe(err_pipe)) fail("pipe");
     run_result r;
@@ -219,6 +223,10 @@ run_result run_program(const std::string &program, const std::vector<std::string
         for (const std::string &e : env) envp.push_back(const_cast<char *>(e.c_str()));
         envp.push_back(nullptr);
         signal(SIGPIPE, SIG_DFL);
+        if (address_space > 0) {
+            rlimit limit{static_cast<rlim_t>(address_space), static_cast<rlim_t>(address_space)};
+            setrlimit(RLIMIT_AS, &limit);
+        }
         execve(program.c_str(), argv.data(), envp.data());
         _exit(127);
     }
@@ -348,6 +356,7 @@ int main(int argc, char **argv) {
     std::map<std::string, std::string> vars{{"FAKE", fake}, {"TMP", tmp}};
     std::vector<std::string> args, env{"FAKE_RT_DIR=" + tmp + "/fake", "FAKE_RT_RECORD=" + tmp + "/record"};
     std::string input;
+    long address_space = 0;
     for (const section &s : sections) {
         if (s.name == "args") {
             for (const std::string &l : split_lines(s.raw)) args.push_back(expand(l, vars));
@@ -357,12 +366,17 @@ int main(int argc, char **argv) {
             input = expand(s.raw, vars);
         } else if (s.name.compare(0, 5, "fake:") == 0) {
             write_file(tmp + "/fake/" + s.name.substr(5), expand(s.raw, vars));
+        } else if (s.name == "limits") {
+            for (const std::string &l : split_lines(s.raw)) {
+                if (l.compare(0, 3, "as ") != 0) fail("unknown limit " + l);
+                address_space = std::atol(l.c_str() + 3);
+            }
         } else if (s.name != "stdout" && s.name != "exit" && s.name != "record" && s.name != "marker") {
             fail("unknown section " + s.name);
         }
     }
 
-    const run_result r = run_program(program, args, env, input, tmp);
+    const run_result r = run_program(program, args, env, input, tmp, address_space);
     std::vector<std::string> problems;
 
     if (const section *want = find(sections, "stdout")) {
