@@ -17,6 +17,10 @@
 //   marker       a path (usually under {TMP}) that must not exist afterwards
 //   limits       "as <bytes>": the program's address-space limit, to make
 //                its memory run out on purpose
+//   stdout-closed  (empty) the program starts with standard output closed
+//   read-bytes   N: read only the first N bytes of standard output, then
+//                hang up like a host whose client went away; stdout then
+//                compares those bytes
 // Section text keeps its line feeds, the last one included unless the
 // header says noeol. Escapes: {CR} {LF} {TAB} {NUL} {xHH}; {rep N}..{/rep}
 // or {rep A B}..{/rep} repeat a text with {i} counting; {FAKE} is the fake
@@ -33,6 +37,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -203,7 +208,7 @@ std::string read_file(const std::string &path) {
 
 run_result run_program(const std::string &program, const std::vector<std::string> &args,
                        const std::vector<std::string> &env, const std::string &input, const std::string &cwd,
-                       long address_space = 0) {
+                       long address_space = 0, bool stdout_closed = false, long read_limit = -1) {
     int in_pipe[2], out_pipe[2], err_pipe[2];
     if (pipe(in_pipe) || pipe(out_pipe) || pipe(err_pipe)) fail("pipe");
     run_result r;
@@ -215,6 +220,7 @@ run_result run_program(const std::string &program, const std::vector<std::string
         dup2(out_pipe[1], 1);
         dup2(err_pipe[1], 2);
         for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]}) close(fd);
+        if (stdout_closed) close(1);
         if (chdir(cwd.c_str()) != 0) _exit(126);
         std::vector<char *> argv{const_cast<char *>(program.c_str())};
         for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
@@ -268,9 +274,12 @@ run_result run_program(const std::string &program, const std::vector<std::string
                 continue;
             }
             char buf[65536];
-            ssize_t got = read(fds[i].fd, buf, sizeof buf);
+            size_t want = sizeof buf;
+            const bool is_out = fds[i].fd == out_pipe[0];
+            if (is_out && read_limit >= 0) want = std::min(want, static_cast<size_t>(read_limit) - r.out.size());
+            ssize_t got = want ? read(fds[i].fd, buf, want) : 0;
             if (got > 0) {
-                (fds[i].fd == out_pipe[0] ? r.out : r.err).append(buf, static_cast<size_t>(got));
+                (is_out ? r.out : r.err).append(buf, static_cast<size_t>(got));
             } else if (got == 0 || errno != EINTR) {
                 close(fds[i].fd);
                 (fds[i].fd == out_pipe[0] ? out_pipe[0] : err_pipe[0]) = -1;
@@ -357,6 +366,8 @@ int main(int argc, char **argv) {
     std::vector<std::string> args, env{"FAKE_RT_DIR=" + tmp + "/fake", "FAKE_RT_RECORD=" + tmp + "/record"};
     std::string input;
     long address_space = 0;
+    long read_limit = -1;
+    bool stdout_closed = false;
     for (const section &s : sections) {
         if (s.name == "args") {
             for (const std::string &l : split_lines(s.raw)) args.push_back(expand(l, vars));
@@ -366,6 +377,10 @@ int main(int argc, char **argv) {
             input = expand(s.raw, vars);
         } else if (s.name.compare(0, 5, "fake:") == 0) {
             write_file(tmp + "/fake/" + s.name.substr(5), expand(s.raw, vars));
+        } else if (s.name == "stdout-closed") {
+            stdout_closed = true;
+        } else if (s.name == "read-bytes") {
+            read_limit = std::atol(s.raw.c_str());
         } else if (s.name == "limits") {
             for (const std::string &l : split_lines(s.raw)) {
                 if (l.compare(0, 3, "as ") != 0) fail("unknown limit " + l);
@@ -376,7 +391,7 @@ int main(int argc, char **argv) {
         }
     }
 
-    const run_result r = run_program(program, args, env, input, tmp, address_space);
+    const run_result r = run_program(program, args, env, input, tmp, address_space, stdout_closed, read_limit);
     std::vector<std::string> problems;
 
     if (const section *want = find(sections, "stdout")) {
