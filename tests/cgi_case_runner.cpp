@@ -29,6 +29,11 @@
 // in stdout {PID} is the child's process id, {UTC} the time of the run,
 // {PAGE} and {PAGE_EMBED} the page as served without and with embed=1.
 // Standard error must stay empty and the program must exit, not die.
+//
+// Environment of the runner itself: CASE_RUNNER_WRAPPER, words to run the
+// program under (a memory checker, say); CASE_RUNNER_NO_LIMITS set skips
+// cases with limits (sanitizers reserve more address space than they
+// allow), reporting exit code 77.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -222,7 +227,15 @@ run_result run_program(const std::string &program, const std::vector<std::string
         for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]}) close(fd);
         if (stdout_closed) close(1);
         if (chdir(cwd.c_str()) != 0) _exit(126);
-        std::vector<char *> argv{const_cast<char *>(program.c_str())};
+        std::vector<std::string> wrapper;
+        if (const char *w = std::getenv("CASE_RUNNER_WRAPPER")) {
+            std::istringstream words(w);
+            std::string word;
+            while (words >> word) wrapper.push_back(word);
+        }
+        std::vector<char *> argv;
+        for (const std::string &word : wrapper) argv.push_back(const_cast<char *>(word.c_str()));
+        argv.push_back(const_cast<char *>(program.c_str()));
         for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
         argv.push_back(nullptr);
         std::vector<char *> envp;
@@ -233,7 +246,7 @@ run_result run_program(const std::string &program, const std::vector<std::string
             rlimit limit{static_cast<rlim_t>(address_space), static_cast<rlim_t>(address_space)};
             setrlimit(RLIMIT_AS, &limit);
         }
-        execve(program.c_str(), argv.data(), envp.data());
+        execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
     r.pid = pid;
@@ -391,6 +404,10 @@ int main(int argc, char **argv) {
         }
     }
 
+    if (address_space > 0 && std::getenv("CASE_RUNNER_NO_LIMITS")) {
+        std::printf("skipped: the case sets limits\n");
+        return 77;
+    }
     const run_result r = run_program(program, args, env, input, tmp, address_space, stdout_closed, read_limit);
     std::vector<std::string> problems;
 
