@@ -2,7 +2,7 @@
 # Installs what building and unit-testing hullmon needs, when missing.
 set -e
 missing=""
-for pkg in cmake g++ make libgtest-dev; do
+for pkg in cmake g++ make libgtest-dev valgrind; do
     dpkg -s "$pkg" >/dev/null 2>&1 || missing="$missing $pkg"
 done
 [ -z "$missing" ] && exit 0
