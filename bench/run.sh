@@ -1,0 +1,232 @@
+#!/bin/sh
+# What one request costs, beside its limits. Builds a release hullmon and
+# measures, in one run:
+#   info and the page      against the floor: a static C program that writes
+#                          a few bytes;
+#   list (256 containers), logs (100 lines of 2 KB) and control, with the
+#                          fake runtime, against the same runtime command
+#                          lines run by /bin/sh -c alone;
+#   list on the podman sandbox against `podman ps` + `podman stats` with the
+#                          same formats, run directly (skipped, with a note,
+#                          when the sandbox cannot start).
+# For each: median wall time (hyperfine, in alternating rounds so that the
+# load of the machine falls on both sides alike), peak resident memory
+# (/usr/bin/time -v) and instructions executed by the process itself,
+# children excluded (callgrind).
+#
+# Usage: bench/run.sh            (make bench)
+# Environment: BENCH_BUILD (build folder, default build-bench), BENCH_ROUNDS
+# (default 5), BENCH_SANDBOX=0 to leave out the podman part.
+set -eu
+
+here=$(cd "$(dirname "$0")/.." && pwd)
+B=${BENCH_BUILD:-$here/build-bench}
+ROUNDS=${BENCH_ROUNDS:-5}
+SYS_PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
+FAKE=$here/tests/fixtures/fake_runtime
+SANDBOX=$B/sandbox
+
+say() { printf 'bench: %s\n' "$*" >&2; }
+
+as_root() {
+    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+# --- tools --------------------------------------------------------------
+install_tools() {
+    missing=""
+    for p in hyperfine valgrind time jq cmake g++ gcc make libc6-dev; do
+        dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"
+    done
+    [ -z "$missing" ] && return 0
+    say "installing$missing"
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 update -qq
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 \
+        install -y -qq --no-install-recommends $missing >/dev/null
+}
+
+# --- build --------------------------------------------------------------
+build() {
+    say "building the release program in $B"
+    cmake -S "$here" -B "$B" -DCMAKE_BUILD_TYPE=Release -DHULLMON_TESTS=OFF >"$B.configure.log" 2>&1 ||
+        { cat "$B.configure.log" >&2; exit 1; }
+    rm -f "$B.configure.log"
+    cmake --build "$B" -j2 >/dev/null
+    gcc -static -O2 -Wall -Wextra -o "$B/floor" "$here/bench/floor.c"
+    gcc -static -O2 -Wall -Wextra -o "$B/sh2" "$here/bench/sh2.c"
+}
+
+# --- fixtures -----------------------------------------------------------
+# The command lines hullmon builds for a runtime executable $1 (one a line),
+# so that the references run exactly what hullmon runs.
+list_lines() {
+    printf "'%s' ps -a --format '{{.ID}}|{{.Names}}|{{.Image}}|{{.State}}|{{.Status}}|{{.Ports}}' 2>&1\n" "$1"
+    printf "'%s' stats --no-stream --format '{{.ID}}|{{.CPUPerc}}|{{.MemUsage}}' 2>&1\n" "$1"
+}
+
+make_fixtures() {
+    rt=$work/rt
+    mkdir -p "$rt"
+    awk 'BEGIN {
+        states[0] = "running"; states[1] = "exited"; states[2] = "paused"; states[3] = "created"
+        for (i = 0; i < 256; i++) {
+            id = sprintf("%012x", 0x3f2a9c000000 + i * 7919)
+            st = states[i % 4]
+            printf "%s|svc-%03d|registry.example/team/app-%d:1.%d|%s|%s|0.0.0.0:%d->80/tcp, [::]:%d->80/tcp\n",
+                id, i, i % 17, i % 5, st, (st == "running" ? "Up 3 hours" : "Exited (0) 5 minutes ago"), 8000 + i, 8000 + i
+        }
+    }' >"$rt/ps.out"
+    awk 'BEGIN {
+        for (i = 0; i < 256; i += 2)
+            printf "%012x|%d.%02d%%|%d.%dMiB / 7.6GiB\n", 0x3f2a9c000000 + i * 7919, i % 7, i % 100, 10 + i % 90, i % 10
+    }' >"$rt/stats.out"
+    # 100 lines of 2 KB each, line feed included, with a few bytes to escape.
+    awk 'BEGIN {
+        pad = ""
+        for (k = 0; k < 1980; k++) pad = pad sprintf("%c", 97 + k % 26)
+        for (i = 0; i < 100; i++) {
+            line = sprintf("2024-05-01T12:%02d:%02dZ \"GET /items/%d\"\t%s", i % 60, i % 60, i, pad)
+            printf "%s\n", substr(line, 1, 2047)
+        }
+    }' >"$rt/logs.out"
+    printf 'c0ffee01\n' >"$rt/restart.out"
+
+    list_lines "$FAKE" >"$work/list.lines"
+    printf "'%s' logs --tail 100 c0ffee01 2>&1\n" "$FAKE" >"$work/logs.lines"
+    printf "'%s' restart c0ffee01 2>&1\n" "$FAKE" >"$work/control.lines"
+}
+
+# --- measuring ----------------------------------------------------------
+# The environment of a CGI run: only what a host would pass, and the
+# runtime. run_env KEY=VALUE... COMMAND... runs COMMAND in it.
+run_env() {
+    env -i PATH="$SYS_PATH" GATEWAY_INTERFACE=CGI/1.1 SERVER_PROTOCOL=HTTP/1.1 \
+        REQUEST_METHOD=GET DOCKER_BIN="$docker_bin" FAKE_RT_DIR="$work/rt" "$@"
+}
+
+median_ms() {
+    sort -g "$1" | awk '{ v[NR] = $1 } END {
+        if (NR == 0) { print "nan"; exit }
+        m = (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
+        printf "%.3f\n", m * 1000 }'
+}
+
+peak_kb() {
+    run_env "$@" >/dev/null 2>&1 || true
+    awk -F': ' '/Maximum resident set size/ { print $2 }' "$work/time.out"
+}
+
+instructions() {
+    awk '/^summary:/ { print $2 }' "$1"
+}
+
+# measure NAME RUNS "VAR=V ..." REFERENCE... -- HULLMON
+# Times both sides in alternating rounds, then takes peak memory and
+# instruction counts of each. Appends one row to the results.
+measure() {
+    name=$1 runs=$2 vars=$3
+    shift 3
+    ref=""
+    while [ "$1" != "--" ]; do ref="$ref $1"; shift; done
+    shift
+    say "$name: $ROUNDS rounds of $runs runs each side"
+    : >"$work/ref.times"
+    : >"$work/hm.times"
+    r=0
+    while [ "$r" -lt "$ROUNDS" ]; do
+        # shellcheck disable=SC2086
+        run_env $vars hyperfine -N --output=pipe --style none -w 3 -r "$runs" \
+            --export-json "$work/round.json" "$ref" "$B/hullmon" >/dev/null 2>"$work/hyperfine.err" ||
+            { cat "$work/hyperfine.err" >&2; exit 1; }
+        jq -r '.results[0].times[]' "$work/round.json" >>"$work/ref.times"
+        jq -r '.results[1].times[]' "$work/round.json" >>"$work/hm.times"
+        r=$((r + 1))
+    done
+    ref_ms=$(median_ms "$work/ref.times")
+    hm_ms=$(median_ms "$work/hm.times")
+
+    # shellcheck disable=SC2086
+    ref_kb=$(peak_kb $vars /usr/bin/time -v -o "$work/time.out" $ref)
+    # shellcheck disable=SC2086
+    hm_kb=$(peak_kb $vars /usr/bin/time -v -o "$work/time.out" "$B/hullmon")
+
+    # shellcheck disable=SC2086
+    run_env $vars valgrind --tool=callgrind --callgrind-out-file="$work/ref.cg" $ref >/dev/null 2>&1
+    # shellcheck disable=SC2086
+    run_env $vars valgrind --tool=callgrind --callgrind-out-file="$work/hm.cg" "$B/hullmon" >/dev/null 2>&1
+    ref_ir=$(instructions "$work/ref.cg")
+    hm_ir=$(instructions "$work/hm.cg")
+
+    printf '%s %s %s %s %s %s %s\n' "$name" "$ref_ms" "$hm_ms" "$ref_kb" "$hm_kb" "$ref_ir" "$hm_ir" >>"$work/results"
+}
+
+# --- podman sandbox -----------------------------------------------------
+sandbox_started=0
+sandbox_up() {
+    [ "${BENCH_SANDBOX:-1}" = 0 ] && { sandbox_note="left out (BENCH_SANDBOX=0)"; return 1; }
+    say "starting the podman sandbox in $SANDBOX"
+    if ! "$here/scripts/sandbox.sh" -d "$SANDBOX" up >"$work/sandbox.log" 2>&1; then
+        sandbox_note="skipped: the sandbox did not start ($(grep -v '^sandbox:' "$work/sandbox.log" | tail -n 1))"
+        return 1
+    fi
+    sandbox_started=1
+    count=$("$here/scripts/sandbox.sh" -d "$SANDBOX" podman ps -a -q | wc -l)
+    sandbox_note="$count containers of the podman sandbox"
+    return 0
+}
+
+cleanup() {
+    if [ "$sandbox_started" = 1 ]; then
+        "$here/scripts/sandbox.sh" -d "$SANDBOX" down >/dev/null 2>&1 || true
+    fi
+    rm -rf "$work"
+}
+
+# --- report -------------------------------------------------------------
+report() {
+    cpu=$(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo)
+    echo "Machine: $cpu, $(nproc) cores, Linux $(uname -r); load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
+    echo "Podman part: $sandbox_note"
+    echo
+    echo "| Request | Reference | Median time (ms) | Ratio | Overhead | Peak RSS (KB) | Ratio | Instructions | Reference |"
+    echo "|---|---|---|---|---|---|---|---|---|"
+    while read -r name ref_ms hm_ms ref_kb hm_kb ref_ir hm_ir; do
+        case $name in
+        info | page) what="static floor" ;;
+        list-podman) what="podman ps + stats" ;;
+        *) what="its commands via sh" ;;
+        esac
+        awk -v n="$name" -v w="$what" -v rm="$ref_ms" -v hm="$hm_ms" -v rk="$ref_kb" -v hk="$hm_kb" \
+            -v ri="$ref_ir" -v hi="$hm_ir" 'BEGIN {
+            printf "| %s | %s | %.3f vs %.3f | %.2fx | %+.3f ms (%+.1f%%) | %d vs %d | %.2fx | %d | %d |\n",
+                n, w, hm, rm, hm / rm, hm - rm, (hm - rm) * 100 / rm, hk, rk, hk / rk, hi, ri }'
+    done <"$work/results"
+}
+
+# --- main ---------------------------------------------------------------
+install_tools
+mkdir -p "$B"
+build
+work=$(mktemp -d)
+trap cleanup EXIT INT TERM
+make_fixtures
+: >"$work/results"
+docker_bin=$FAKE
+
+measure info 200 "QUERY_STRING=action=info" "$B/floor" -- hullmon
+measure page 200 "QUERY_STRING=" "$B/floor" -- hullmon
+measure list 40 "QUERY_STRING=action=list" "$B/sh2" "$work/list.lines" -- hullmon
+measure logs 40 "QUERY_STRING=action=logs&cid=c0ffee01" "$B/sh2" "$work/logs.lines" -- hullmon
+measure control 40 "REQUEST_METHOD=POST QUERY_STRING=action=control&op=restart&cid=c0ffee01" \
+    "$B/sh2" "$work/control.lines" -- hullmon
+
+sandbox_note=""
+if sandbox_up; then
+    docker_bin=$SANDBOX/bin/podman
+    list_lines "$docker_bin" >"$work/podman.lines"
+    ROUNDS=${BENCH_PODMAN_ROUNDS:-2}
+    measure list-podman 4 "QUERY_STRING=action=list" \
+        "$B/sh2" "$work/podman.lines" -- hullmon
+fi
+
+report | tee "$B/bench-results.md"
