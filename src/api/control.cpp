@@ -51,11 +51,7 @@ int action_control(int is_post, const char *op, const char *cid, const runtime_s
     char utc[kUtcTextSize];
     utc_now(utc);
 
-    if (status == 0)
-        json_header();
-    else
-        json_header_status("409 Conflict");
-    std::fputs(status == 0 ? "{\"ok\":true" : "{\"ok\":false", stdout);
+    json_head_for_exit(status);
     std::fputs(",\"action\":\"control\",\"op\":", stdout);
     json_str(op);
     std::fputs(",\"cid\":", stdout);

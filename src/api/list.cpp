@@ -16,26 +16,22 @@ const char kListingFormat[] =
     "'%s' ps -a --format '{{.ID}}|{{.Names}}|{{.Image}}|{{.State}}|{{.Status}}|{{.Ports}}' 2>&1";
 const char kUsageFormat[] = "'%s' stats --no-stream --format '{{.ID}}|{{.CPUPerc}}|{{.MemUsage}}' 2>&1";
 
+// One container's members in reply order; "short" repeats the whole id
+// (the page cuts it for display).
 void write_row(const container_entry &row) {
-    std::fputs("{\"id\":", stdout);
-    json_str(row.id);
-    std::fputs(",\"short\":", stdout);
-    json_str(row.id);
-    std::fputs(",\"name\":", stdout);
-    json_str(row.name);
-    std::fputs(",\"image\":", stdout);
-    json_str(row.image);
-    std::fputs(",\"state\":", stdout);
-    json_str(row.state);
-    std::fputs(",\"status\":", stdout);
-    json_str(row.status);
-    std::fputs(",\"ports\":", stdout);
-    json_str(row.ports);
-    std::fputs(",\"cpu\":", stdout);
-    json_str(row.cpu);
-    std::fputs(",\"mem\":", stdout);
-    json_str(row.mem);
-    std::fputs("}", stdout);
+    const struct {
+        const char *key;
+        const char *value;
+    } members[] = {
+        {"{\"id\":", row.id},          {",\"short\":", row.id},   {",\"name\":", row.name},
+        {",\"image\":", row.image},    {",\"state\":", row.state}, {",\"status\":", row.status},
+        {",\"ports\":", row.ports},    {",\"cpu\":", row.cpu},     {",\"mem\":", row.mem},
+    };
+    for (const auto &m : members) {
+        std::fputs(m.key, stdout);
+        json_str(m.value);
+    }
+    std::putc('}', stdout);
 }
 
 }  // namespace

@@ -8,18 +8,10 @@
 #include "../reply/json_str.h"
 #include "capture.h"
 #include "cid.h"
+#include "fields.h"
 #include "runtime_missing.h"
 
-void next_log_element(const char **pos, char *line) {
-    const char *p = *pos;
-    size_t n = 0;
-    while (n < kLogLineMax && p[n] && p[n] != '\n') ++n;
-    std::memcpy(line, p, n);
-    line[n] = '\0';
-    p += n;
-    while (*p == '\n' || *p == '\r') ++p;
-    *pos = p;
-}
+void next_log_element(const char **pos, char *line) { next_line(pos, line, kLogLineMax); }
 
 int action_logs(const char *cid, const runtime_selection &rt) {
     if (!valid_cid(cid)) {
@@ -39,11 +31,7 @@ int action_logs(const char *cid, const runtime_selection &rt) {
     int status = -1;
     char *text = run_capture(command, &status);
 
-    if (status == 0)
-        json_header();
-    else
-        json_header_status("409 Conflict");
-    std::fputs(status == 0 ? "{\"ok\":true" : "{\"ok\":false", stdout);
+    json_head_for_exit(status);
     std::fputs(",\"action\":\"logs\",\"cid\":", stdout);
     json_str(cid);
     std::fprintf(stdout, ",\"tail\":%d,\"exit_code\":%d,\"lines\":[", kLogTail, status);

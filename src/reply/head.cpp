@@ -17,3 +17,13 @@ void json_header_status(const char *status) {
     std::fputs("\r\n", stdout);
     json_header();
 }
+
+void json_head_for_exit(int exit_status) {
+    if (exit_status == 0) {
+        json_header();
+        std::fputs("{\"ok\":true", stdout);
+    } else {
+        json_header_status("409 Conflict");
+        std::fputs("{\"ok\":false", stdout);
+    }
+}

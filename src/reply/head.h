@@ -11,3 +11,8 @@ void json_header();
 // Writes "Status: <status>\r\n" and then the JSON head. The status text is
 // written as given ("409 Conflict"), without any check of its form.
 void json_header_status(const char *status);
+
+// Writes the head for the outcome of a runtime command, and the reply's
+// first member: no Status line and "ok":true when exit_status is 0, else
+// "409 Conflict" and "ok":false. Every non-zero status is a failure.
+void json_head_for_exit(int exit_status);
