@@ -56,6 +56,10 @@ async function waitForPort(port, child, log) {
 
 const quote = (s) => JSON.stringify(String(s));
 
+// A test run that dies early must not leave a web server behind.
+const servers = new Set();
+process.on('exit', () => { for (const child of servers) child.kill('SIGTERM'); });
+
 // Starts lighttpd on a free loopback port.
 //   runtime: 'docker' (the fake runtime found on PATH as docker),
 //            'custom' (named by DOCKER_BIN) or 'none' (nothing to find);
@@ -97,6 +101,8 @@ export async function startServer({ runtime = 'docker', password = '' } = {}) {
   fs.writeFileSync(confPath, conf);
 
   const child = spawn(LIGHTTPD, ['-D', '-f', confPath], { stdio: 'ignore' });
+  servers.add(child);
+  child.once('exit', () => servers.delete(child));
   await waitForPort(port, child, errorLog);
 
   return {
