@@ -1,0 +1,77 @@
+#!/bin/sh
+# Builds the libFuzzer harnesses and runs them.
+#
+#   fuzz/run.sh short [seconds]  each harness replays its kept crash inputs
+#                                (fuzz/regressions/<harness>/), then fuzzes
+#                                from its seed corpus with a fixed seed for a
+#                                few seconds (default 5); fails on any fault.
+#   fuzz/run.sh long [seconds]   (the default; `make fuzz`) each harness in
+#                                turn, one at a time, for the given seconds
+#                                (default 300), growing a corpus kept in the
+#                                build folder.
+#
+# A crashing input is written to fuzz/regressions/<harness>/ so that every
+# later short run replays it; commit it with the fix. The build folder is
+# $FUZZ_BUILD (default build-fuzz).
+set -e
+cd "$(dirname "$0")/.."
+mode=${1:-long}
+case $mode in
+short) seconds=${2:-5} ;;
+long) seconds=${2:-300} ;;
+*) echo "usage: $0 [short|long] [seconds]" >&2; exit 2 ;;
+esac
+BUILD=${FUZZ_BUILD:-build-fuzz}
+HARNESSES="query_fuzz json_str_fuzz listing_fuzz logs_fuzz request_fuzz"
+
+./fuzz/setup.sh
+cmake -S fuzz -B "$BUILD" -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null
+cmake --build "$BUILD" -j2 >/dev/null
+
+max_len() {
+    case $1 in
+    listing_fuzz | request_fuzz) echo 20000 ;;
+    logs_fuzz) echo 10000 ;;
+    *) echo 4096 ;;
+    esac
+}
+
+failed=""
+for h in $HARNESSES; do
+    regressions=fuzz/regressions/$h
+    mkdir -p "$regressions"
+    set -- -max_len="$(max_len $h)" -timeout=10 -artifact_prefix="$regressions/" -print_final_stats=1
+    [ -f fuzz/$h.dict ] && set -- "$@" -dict=fuzz/$h.dict
+    kept=$(find "$regressions" -type f ! -name '.*' | sort)
+    if [ -n "$kept" ]; then
+        echo "== $h: replaying $(echo "$kept" | wc -l) kept input(s)"
+        # shellcheck disable=SC2086
+        if ! "$BUILD/$h" -runs=1 $kept >"$BUILD/$h.replay.log" 2>&1; then
+            echo "$h: a kept input still fails, see $BUILD/$h.replay.log"
+            failed="$failed $h"
+            continue
+        fi
+    fi
+    if [ "$mode" = short ]; then
+        corpus=$BUILD/short/$h
+        rm -rf "$corpus"
+        set -- "$@" -seed=1
+    else
+        corpus=$BUILD/corpus/$h
+    fi
+    mkdir -p "$corpus"
+    echo "== $h: fuzzing for ${seconds}s"
+    if "$BUILD/$h" "$@" -max_total_time="$seconds" "$corpus" "fuzz/corpus/$h" >"$BUILD/$h.log" 2>&1; then
+        grep -E 'stat::number_of_executed_units|DONE' "$BUILD/$h.log" | sed "s/^/   /"
+    else
+        echo "$h: fault found, input kept in $regressions/; log: $BUILD/$h.log"
+        grep -E 'ERROR|check failed|SUMMARY' "$BUILD/$h.log" | head -5 | sed "s/^/   /"
+        failed="$failed $h"
+    fi
+done
+
+if [ -n "$failed" ]; then
+    echo "fuzzing failed:$failed"
+    exit 1
+fi
+echo "fuzzing passed: $HARNESSES"
