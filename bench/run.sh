@@ -67,19 +67,26 @@ list_lines() {
 make_fixtures() {
     rt=$work/rt
     mkdir -p "$rt"
+    export BENCH_IDS="$work/ids"
+    # Identifiers are random hex, as the runtimes make them; the usage
+    # lines come for every other container, in listing order.
     awk 'BEGIN {
+        srand(6)
         states[0] = "running"; states[1] = "exited"; states[2] = "paused"; states[3] = "created"
+        status["running"] = "Up 3 hours"; status["exited"] = "Exited (0) 5 minutes ago"
+        status["paused"] = "Up 3 hours (Paused)"; status["created"] = "Created"
         for (i = 0; i < 256; i++) {
-            id = sprintf("%012x", 0x3f2a9c000000 + i * 7919)
+            id = sprintf("%06x%06x", int(rand() * 16777216), int(rand() * 16777216))
+            print id >ENVIRON["BENCH_IDS"]
             st = states[i % 4]
             printf "%s|svc-%03d|registry.example/team/app-%d:1.%d|%s|%s|0.0.0.0:%d->80/tcp, [::]:%d->80/tcp\n",
-                id, i, i % 17, i % 5, st, (st == "running" ? "Up 3 hours" : "Exited (0) 5 minutes ago"), 8000 + i, 8000 + i
+                id, i, i % 17, i % 5, st, status[st], 8000 + i, 8000 + i
         }
     }' >"$rt/ps.out"
-    awk 'BEGIN {
-        for (i = 0; i < 256; i += 2)
-            printf "%012x|%d.%02d%%|%d.%dMiB / 7.6GiB\n", 0x3f2a9c000000 + i * 7919, i % 7, i % 100, 10 + i % 90, i % 10
-    }' >"$rt/stats.out"
+    awk 'NR % 2 == 1 {
+        i = NR - 1
+        printf "%s|%d.%02d%%|%d.%dMiB / 7.6GiB\n", $1, i % 7, i % 100, 10 + i % 90, i % 10
+    }' "$work/ids" >"$rt/stats.out"
     # 100 lines of 2 KB each, line feed included, with a few bytes to escape.
     awk 'BEGIN {
         pad = ""

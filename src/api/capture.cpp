@@ -9,7 +9,8 @@
 
 namespace {
 
-constexpr size_t kReadChunk = 4096;
+// As much as a pipe holds by default, so that a long output costs few reads.
+constexpr size_t kReadChunk = 65536;
 constexpr size_t kFirstCapacity = 8192;
 
 }  // namespace

@@ -34,6 +34,8 @@ void take_usage_line(char *line) {
     const size_t id_len = std::strlen(f[0]);
     for (int i = 0; i < g_container_count; ++i) {
         container_entry &row = g_containers[i];
+        // The first byte settles most rows without a call.
+        if (id_len && row.id[0] != f[0][0]) continue;
         if (std::strncmp(row.id, f[0], id_len) == 0) {
             copy_field(row.cpu, sizeof row.cpu, f[1]);
             copy_field(row.mem, sizeof row.mem, f[2]);
