@@ -1,7 +1,9 @@
 #include "capture.h"
 
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -75,9 +77,14 @@ char *run_capture(const char *command, int *status) {
 
     capture_text cap = {nullptr, 0, 0};
     char chunk[kReadChunk];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) {
-        if (!capture_append(&cap, chunk, n)) {
+    // Straight from the descriptor: the stream would take the pipe 4096
+    // bytes at a time, one system call each.
+    const int fd = fileno(pipe);
+    for (;;) {
+        const ssize_t n = read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        if (!capture_append(&cap, chunk, static_cast<size_t>(n))) {
             std::free(cap.text);
             pclose(pipe);
             return nullptr;
