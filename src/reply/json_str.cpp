@@ -4,6 +4,10 @@
 #include <cstdio>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 // 0 for bytes that pass unchanged, else the letter of a short escape, or
@@ -33,40 +37,57 @@ std::uint64_t has_special(std::uint64_t w) {
     return (below_space | ((quote - kOnes) & ~quote) | ((backslash - kOnes) & ~backslash)) & kHighs;
 }
 
+// Number of bytes from p on (before end) that pass unchanged. The reply may
+// carry a whole captured output, so plain stretches are passed over sixteen
+// or eight bytes at a time.
+size_t plain_span(const unsigned char *p, const unsigned char *end) {
+    const unsigned char *q = p;
+#if defined(__SSE2__)
+    const __m128i last_control = _mm_set1_epi8(0x1f);
+    const __m128i quote = _mm_set1_epi8('"');
+    const __m128i backslash = _mm_set1_epi8('\\');
+    while (end - q >= 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(q));
+        const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(v, last_control), v);
+        const __m128i special =
+            _mm_or_si128(control, _mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)));
+        const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(special));
+        if (mask) return static_cast<size_t>(q - p) + static_cast<size_t>(__builtin_ctz(mask));
+        q += 16;
+    }
+#endif
+    while (end - q >= 8) {
+        std::uint64_t w;
+        std::memcpy(&w, q, sizeof w);
+        if (has_special(w)) break;
+        q += 8;
+    }
+    while (q < end && !kEscape.how[*q]) ++q;
+    return static_cast<size_t>(q - p);
+}
+
 }  // namespace
 
 void json_str(const char *text) {
     std::putc('"', stdout);
     if (text) {
-        // Runs of plain bytes go out in one write; the reply may carry a
-        // whole captured output, so plain stretches are skipped eight bytes
-        // at a time.
+        // Runs of plain bytes go out in one write.
         const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
         const unsigned char *const end = p + std::strlen(text);
-        const unsigned char *run = p;
-        while (p < end) {
-            if (end - p >= 8) {
-                std::uint64_t w;
-                std::memcpy(&w, p, sizeof w);
-                if (!has_special(w)) {
-                    p += 8;
-                    continue;
-                }
-            }
+        for (;;) {
+            const size_t plain = plain_span(p, end);
+            if (plain) std::fwrite(p, 1, plain, stdout);
+            p += plain;
+            if (p == end) break;
             const char how = kEscape.how[*p];
-            if (how) {
-                if (p > run) std::fwrite(run, 1, static_cast<size_t>(p - run), stdout);
-                if (how == 'u') {
-                    std::fprintf(stdout, "\\u%04x", *p);
-                } else {
-                    std::putc('\\', stdout);
-                    std::putc(how, stdout);
-                }
-                run = p + 1;
+            if (how == 'u') {
+                std::fprintf(stdout, "\\u%04x", *p);
+            } else {
+                std::putc('\\', stdout);
+                std::putc(how, stdout);
             }
             ++p;
         }
-        if (p > run) std::fwrite(run, 1, static_cast<size_t>(p - run), stdout);
     }
     std::putc('"', stdout);
 }
