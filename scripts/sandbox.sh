@@ -190,7 +190,14 @@ cmd_samples() {
     run_sample sample-worker --network none -- "$worker"
     run_sample sample-paused --network none -- "$ticker"
     run_sample sample-batch --network none -- "$batch"
-    sb_podman wait sample-batch >/dev/null
+    # Polled: `podman wait` can take tens of seconds to notice an exit when
+    # it runs without a terminal.
+    i=0
+    until sb_podman inspect --format '{{.State.Status}}' sample-batch | grep -qE '^(exited|stopped)$'; do
+        i=$((i+1))
+        [ $i -gt 100 ] && break
+        sleep 0.1
+    done
     sb_podman create --name sample-new --label "$LABEL=sample" --network none \
         "$IMAGE" sh -c 'echo "new: first start"; sleep 3600' >/dev/null
     if ! sb_podman pause sample-paused >/dev/null 2>"$dir/pause.err"; then

@@ -1,0 +1,540 @@
+// hullmon against a real container engine: podman with runc in the bundled
+// sandbox (scripts/sandbox.sh), the real docker client talking to podman's
+// Docker-compatible service, a docker client with no engine behind it, and
+// all of it once more through lighttpd over HTTP with a node password.
+//
+// Usage: node engine_test.mjs PART --hullmon PATH --sandbox DIR --repo DIR
+//   PART: podman | docker | daemon-down | lighttpd
+// No npm packages: Node's standard library only. Each part creates its own
+// containers (named hmt-*) and removes them again, also when it fails.
+
+import { spawnSync, spawn } from "node:child_process";
+import fs from "node:fs";
+import os from "node:os";
+import path from "node:path";
+import { request as httpRequest } from "node:http";
+
+const args = process.argv.slice(2);
+const part = args[0];
+function opt(name) {
+  const i = args.indexOf("--" + name);
+  if (i < 0 || i + 1 >= args.length) throw new Error("missing --" + name);
+  return path.resolve(args[i + 1]);
+}
+const HULLMON = opt("hullmon");
+const SANDBOX = opt("sandbox");
+const REPO = opt("repo");
+const SANDBOX_SH = path.join(REPO, "scripts", "sandbox.sh");
+const PODMAN = path.join(SANDBOX, "bin", "podman"); // the sandbox's wrapper
+const DOCKER_CLIENT = "/usr/bin/docker"; // Debian's docker.io client
+const IMAGE = "localhost/hullmon-sandbox:latest";
+const SYS_PATH = "/usr/sbin:/usr/bin:/sbin:/bin";
+const JSON_HEAD =
+  "Content-Type: application/json; charset=utf-8\r\nCache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\n\r\n";
+const LIST_FORMAT = "{{.ID}}|{{.Names}}|{{.Image}}|{{.State}}|{{.Status}}|{{.Ports}}";
+const UTC_RE = /^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$/;
+
+// ---------------------------------------------------------------- harness
+
+let passed = 0;
+let failed = 0;
+async function check(name, fn) {
+  const t0 = Date.now();
+  try {
+    await fn();
+    passed++;
+    console.log("ok   " + name + " (" + ((Date.now() - t0) / 1000).toFixed(1) + " s)");
+  } catch (e) {
+    failed++;
+    console.log("FAIL " + name + "\n     " + String(e && e.stack ? e.stack : e).split("\n").join("\n     "));
+  }
+}
+class Mismatch extends Error {}
+function eq(actual, expected, what) {
+  const a = JSON.stringify(actual);
+  const b = JSON.stringify(expected);
+  if (a !== b) throw new Mismatch((what || "value") + "\n     got:      " + a + "\n     expected: " + b);
+}
+function ok(cond, what) {
+  if (!cond) throw new Mismatch(what);
+}
+
+// ---------------------------------------------------------------- helpers
+
+function run(cmd, argv, opts = {}) {
+  const r = spawnSync(cmd, argv, { encoding: "utf8", timeout: 60000, ...opts });
+  if (r.error) throw r.error;
+  return { out: r.stdout, err: r.stderr, all: r.stdout + r.stderr, status: r.status };
+}
+function must(cmd, argv, opts) {
+  const r = run(cmd, argv, opts);
+  if (r.status !== 0) throw new Error(cmd + " " + argv.join(" ") + " failed (" + r.status + "): " + r.all);
+  return r.out;
+}
+const podman = (...a) => must(PODMAN, a);
+const sleep = (ms) => new Promise((res) => setTimeout(res, ms));
+
+// Runs a command line the way hullmon does (through sh, error output joined)
+// and returns the engine's own text and exit status, to compare against.
+function engineSays(env, line) {
+  const r = spawnSync("/bin/sh", ["-c", line + " 2>&1"], { encoding: "utf8", env });
+  return { text: r.stdout, status: r.status };
+}
+
+// One CGI run of hullmon. Returns the head, the body, and the process status.
+function cgi({ query = "", method = "GET", body = null, env = {} }) {
+  const e = { QUERY_STRING: query, REQUEST_METHOD: method, ...env };
+  if (body !== null) e.CONTENT_LENGTH = String(Buffer.byteLength(body));
+  const r = spawnSync(HULLMON, [], { env: e, input: body === null ? "" : body, encoding: "utf8", timeout: 60000 });
+  if (r.error) throw r.error;
+  const cut = r.stdout.indexOf("\r\n\r\n");
+  return {
+    raw: r.stdout,
+    head: cut < 0 ? r.stdout : r.stdout.slice(0, cut + 4),
+    body: cut < 0 ? "" : r.stdout.slice(cut + 4),
+    status: r.status,
+    stderr: r.stderr,
+  };
+}
+function json(body) {
+  try {
+    return JSON.parse(body);
+  } catch (e) {
+    throw new Mismatch("reply is not JSON: " + body);
+  }
+}
+function utcOf(reply) {
+  const m = /"utc":"([^"]*)"/.exec(reply);
+  ok(m, "reply has no utc: " + reply);
+  ok(UTC_RE.test(m[1]), "utc is not a time text: " + m[1]);
+  ok(Math.abs(Date.parse(m[1]) - Date.now()) < 120000, "utc is not now: " + m[1]);
+  return m[1];
+}
+
+// ---------------------------------------------------------------- containers
+
+// The containers every part works on, and what the listing must call them.
+const SAMPLES = [
+  { name: "hmt-logs", state: "running", script: 'echo "first line"; echo "second	line with a tab"; echo "third line"; trap "exit 0" TERM; while :; do sleep 1; done' },
+  { name: "hmt-ctl", state: "running", script: 'trap "exit 0" TERM; echo "ctl up"; while :; do sleep 1; done' },
+  { name: "hmt-many", state: "exited", script: 'i=1; while [ $i -le 150 ]; do echo "line $i"; i=$((i+1)); done' },
+  { name: "hmt-fail", state: "exited", script: 'echo "failing on purpose"; exit 3' },
+  { name: "hmt-paused", state: "paused", script: 'trap "exit 0" TERM; while :; do sleep 1; done' },
+  { name: "hmt-new", state: "created", script: "sleep 1" },
+];
+const NAMES = SAMPLES.map((s) => s.name);
+const STATUS_RE = { running: /^Up /, exited: /^Exited \(\d+\)/, paused: /(Paused)/, created: /^Created$/ };
+
+function removeContainers() {
+  const ids = run(PODMAN, ["ps", "-a", "-q", "--filter", "name=^hmt-"]).out.split("\n").filter(Boolean);
+  if (ids.length) run(PODMAN, ["rm", "-f", "-t", "0", ...ids]);
+}
+
+async function createContainers() {
+  removeContainers();
+  for (const s of SAMPLES) {
+    const common = ["--name", s.name, "--label", "hullmon.sandbox=test", "--network", "none", "--stop-timeout", "3", IMAGE, "sh", "-c", s.script];
+    if (s.state === "created") podman("create", ...common);
+    else podman("run", "-d", ...common);
+  }
+  // Poll rather than `podman wait`, which can take tens of seconds to see
+  // an exit when it runs without a terminal.
+  for (let i = 0; ; i++) {
+    const states = ["hmt-many", "hmt-fail"].map(engineState);
+    if (states.every((st) => st === "exited" || st === "stopped")) break;
+    if (i > 100) throw new Error("hmt-many and hmt-fail did not end: " + states);
+    await sleep(100);
+  }
+  podman("pause", "hmt-paused");
+  // The log lines of a detached container arrive a moment after it starts.
+  for (let i = 0; i < 50; i++) {
+    if (run(PODMAN, ["logs", "hmt-logs"]).out.split("\n").length >= 4) return;
+    await sleep(100);
+  }
+  throw new Error("hmt-logs printed nothing");
+}
+
+// ---------------------------------------------------------------- shared checks
+
+// The engine's own view through the same client hullmon uses: id, name,
+// state word, for the containers of this test.
+function engineList(env, bin) {
+  const r = engineSays(env, `'${bin}' ps -a --format '{{.ID}}|{{.Names}}'`);
+  if (r.status !== 0) throw new Error("engine listing failed: " + r.text);
+  const rows = r.text.split("\n").filter(Boolean).map((l) => l.split("|"));
+  return rows;
+}
+function engineState(name) {
+  return must(PODMAN, ["inspect", "--format", "{{.State.Status}}", name]).trim();
+}
+
+async function listChecks(label, get, env, bin) {
+  await check(label + ": list shows every container with its normalised state, CPU and memory", async () => {
+    const reply = await get("action=list");
+    const r = json(reply.body);
+    const engine = engineList(env, bin);
+    eq(r.ok, true, "ok");
+    eq(r.daemon_available, true, "daemon_available");
+    eq(r.count, engine.length, "count against the engine's listing");
+    // The engine's service does not promise one order from call to call.
+    const byName = (a, b) => (a[1] < b[1] ? -1 : a[1] > b[1] ? 1 : 0);
+    eq(r.containers.map((c) => [c.id, c.name]).sort(byName), engine.sort(byName), "ids and names");
+    const want = { running: 0, exited: 0, paused: 0, other: 0 };
+    for (const c of r.containers) {
+      const s = SAMPLES.find((x) => x.name === c.name);
+      ok(s, "unexpected container " + c.name);
+      eq(c.state, s.state, c.name + " state");
+      // The engine's own words for the same states.
+      const inEngine = { stopped: "exited", configured: "created" }[engineState(c.name)] || engineState(c.name);
+      eq(inEngine, s.state, c.name + " state in the engine");
+      eq(c.short, c.id, c.name + " short");
+      eq(c.image, IMAGE, c.name + " image");
+      eq(c.ports, "", c.name + " ports");
+      ok(STATUS_RE[s.state].test(c.status), c.name + " status text: " + c.status);
+      if (s.state === "running") {
+        ok(/^\d+(\.\d+)?%$/.test(c.cpu), c.name + " cpu: " + c.cpu);
+        ok(/^\S+ \/ \S+$/.test(c.mem), c.name + " mem: " + c.mem);
+      }
+      want[c.state in want && c.state !== "created" ? c.state : "other"]++;
+    }
+    eq(r.summary, { total: engine.length, ...want }, "summary");
+    eq(want, { running: 2, exited: 2, paused: 1, other: 1 }, "states of the test's containers");
+  });
+}
+
+async function logsChecks(label, get, env, bin) {
+  await check(label + ": logs return the container's real output", async () => {
+    const reply = await get("action=logs&cid=hmt-logs");
+    const text = "first line\nsecond\tline with a tab\nthird line\n";
+    eq(reply.head, JSON_HEAD, "head");
+    eq(reply.body, JSON.stringify({ ok: true, action: "logs", cid: "hmt-logs", tail: 100, exit_code: 0,
+      lines: ["first line", "second\tline with a tab", "third line"], text }) + "\n", "body");
+  });
+  await check(label + ": logs keep the last 100 lines", async () => {
+    const reply = await get("action=logs&cid=hmt-many");
+    const lines = [];
+    for (let i = 51; i <= 150; i++) lines.push("line " + i);
+    eq(reply.head, JSON_HEAD, "head");
+    eq(reply.body, JSON.stringify({ ok: true, action: "logs", cid: "hmt-many", tail: 100, exit_code: 0,
+      lines, text: lines.join("\n") + "\n" }) + "\n", "body");
+  });
+  await check(label + ": logs of a missing container give 409 with the engine's message", async () => {
+    const reply = await get("action=logs&cid=hmt-nosuch");
+    const e = engineSays(env, `'${bin}' logs --tail 100 hmt-nosuch`);
+    ok(e.status !== 0 && e.text.length > 0, "the engine itself should fail: " + JSON.stringify(e));
+    eq(reply.head, "Status: 409 Conflict\r\n" + JSON_HEAD, "head");
+    eq(reply.body, JSON.stringify({ ok: false, action: "logs", cid: "hmt-nosuch", tail: 100, exit_code: e.status,
+      lines: e.text.split("\n").filter(Boolean), text: e.text }) + "\n", "body");
+  });
+}
+
+function startedAt(name) {
+  return must(PODMAN, ["inspect", "--format", "{{.State.StartedAt}}", name]).trim();
+}
+
+async function controlChecks(label, get, post, env, bin) {
+  const stateOf = async (name) => json((await get("action=list")).body).containers.find((c) => c.name === name).state;
+  for (const [op, after] of [["stop", "exited"], ["start", "running"], ["restart", "running"]]) {
+    await check(`${label}: control ${op} answers ok and the next list shows ${after}`, async () => {
+      const before = startedAt("hmt-ctl");
+      const reply = await post("action=control", `op=${op}&cid=hmt-ctl`);
+      const utc = utcOf(reply.body);
+      eq(reply.head, JSON_HEAD, "head");
+      eq(reply.body, JSON.stringify({ ok: true, action: "control", op, cid: "hmt-ctl", exit_code: 0, output: "hmt-ctl\n", utc }) + "\n", "body");
+      eq(await stateOf("hmt-ctl"), after, "state after " + op);
+      if (op !== "stop") ok(startedAt("hmt-ctl") !== before, op + " did not start the container anew");
+    });
+  }
+  await check(label + ": control on a missing container gives 409 with the engine's message and exit code", async () => {
+    const reply = await post("action=control", "op=stop&cid=hmt-nosuch");
+    const e = engineSays(env, `'${bin}' stop hmt-nosuch`);
+    ok(e.status !== 0 && e.text.length > 0, "the engine itself should fail: " + JSON.stringify(e));
+    const utc = utcOf(reply.body);
+    eq(reply.head, "Status: 409 Conflict\r\n" + JSON_HEAD, "head");
+    eq(reply.body, JSON.stringify({ ok: false, action: "control", op: "stop", cid: "hmt-nosuch", exit_code: e.status, output: e.text, utc }) + "\n", "body");
+  });
+}
+
+// CGI access for one environment: every run must end with exit status 0
+// and nothing on standard error.
+function cgiAccess(env) {
+  const done = (r) => {
+    eq(r.status, 0, "hullmon's exit status");
+    eq(r.stderr, "", "hullmon's standard error");
+    return r;
+  };
+  return {
+    get: async (query) => done(cgi({ query, env })),
+    post: async (query, body) => done(cgi({ query, method: "POST", body, env })),
+  };
+}
+
+// ---------------------------------------------------------------- parts
+
+const cleanups = [];
+function atExit(fn) {
+  cleanups.push(fn);
+}
+function cleanupNow() {
+  while (cleanups.length) {
+    try {
+      cleanups.pop()();
+    } catch (e) {
+      console.log("cleanup: " + e);
+    }
+  }
+}
+for (const sig of ["SIGINT", "SIGTERM", "SIGHUP"]) {
+  process.on(sig, () => {
+    cleanupNow();
+    process.exit(1);
+  });
+}
+
+function prepareSandbox() {
+  must(SANDBOX_SH, ["-d", SANDBOX, "prepare"], { stdio: ["ignore", "pipe", "pipe"] });
+}
+function startService() {
+  const sock = must(SANDBOX_SH, ["-d", SANDBOX, "service"]).trim();
+  atExit(() => run(SANDBOX_SH, ["-d", SANDBOX, "unservice"]));
+  return sock;
+}
+// A folder holding only `docker`, Debian's client, so that hullmon finds
+// exactly that one on PATH.
+function dockerOnPath() {
+  ok(fs.existsSync(DOCKER_CLIENT), DOCKER_CLIENT + " is missing (tests/runtime/setup.sh installs docker.io)");
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), "hullmon-docker-"));
+  fs.symlinkSync(DOCKER_CLIENT, path.join(dir, "docker"));
+  atExit(() => fs.rmSync(dir, { recursive: true, force: true }));
+  return dir;
+}
+
+async function partPodman() {
+  prepareSandbox();
+  atExit(removeContainers);
+  await createContainers();
+  const env = { DOCKER_BIN: PODMAN, PATH: SYS_PATH };
+  const { get, post } = cgiAccess(env);
+  await listChecks("podman", get, env, PODMAN);
+  await logsChecks("podman", get, env, PODMAN);
+  await controlChecks("podman", get, post, env, PODMAN);
+
+  await check("podman found on PATH as podman: same listing, labelled podman", async () => {
+    // Only the sandbox's podman on PATH; no docker for hullmon to prefer.
+    const penv = { PATH: path.join(SANDBOX, "bin") };
+    const { get } = cgiAccess(penv);
+    const info = json((await get("action=info")).body);
+    eq(info.runtime, { available: true, bin: "podman", label: "podman" }, "runtime");
+    const list = json((await get("action=list")).body);
+    eq(list.runtime, info.runtime, "list runtime");
+    eq(list.count, NAMES.length, "count");
+    eq(list.containers.map((c) => c.name).sort(), [...NAMES].sort(), "names");
+  });
+}
+
+async function partDocker() {
+  prepareSandbox();
+  atExit(removeContainers);
+  await createContainers();
+  const sock = startService();
+  const dir = dockerOnPath();
+  const env = { DOCKER_HOST: sock, PATH: dir + ":" + SYS_PATH };
+  const { get, post } = cgiAccess(env);
+  await check("docker client: info selects docker from PATH", async () => {
+    eq(json((await get("action=info")).body).runtime, { available: true, bin: "docker", label: "docker" }, "runtime");
+  });
+  await listChecks("docker client", get, env, "docker");
+  await logsChecks("docker client", get, env, "docker");
+  await controlChecks("docker client", get, post, env, "docker");
+}
+
+async function partDaemonDown() {
+  const dir = dockerOnPath();
+  const nothing = "unix://" + path.join(dir, "no-engine.sock");
+  const env = { DOCKER_HOST: nothing, PATH: dir + ":" + SYS_PATH };
+  const { get, post } = cgiAccess(env);
+  await check("daemon down: list says daemon_available false with the client's message", async () => {
+    const reply = await get("action=list");
+    const e = engineSays(env, `'docker' ps -a --format '${LIST_FORMAT}'`);
+    ok(e.status !== 0 && /Cannot connect to the Docker daemon/.test(e.text), "the client should fail: " + JSON.stringify(e));
+    const utc = utcOf(reply.body);
+    eq(reply.head, JSON_HEAD, "head");
+    eq(reply.body,
+      '{"ok":true,"action":"list","plugin":"hullmon","slug":"docker","version":"1.1.2",' +
+      '"runtime":{"available":true,"bin":"docker","label":"docker"},"daemon_available":false,"error":' +
+      JSON.stringify(e.text) + ',"utc":"' + utc + '","count":0,' +
+      '"summary":{"total":0,"running":0,"exited":0,"paused":0,"other":0},"containers":[]}\n', "body");
+  });
+  await check("daemon down: logs and control give 409 with the client's message", async () => {
+    const logs = await get("action=logs&cid=web1");
+    const el = engineSays(env, "'docker' logs --tail 100 web1");
+    eq(logs.head, "Status: 409 Conflict\r\n" + JSON_HEAD, "logs head");
+    eq(logs.body, JSON.stringify({ ok: false, action: "logs", cid: "web1", tail: 100, exit_code: el.status,
+      lines: el.text.split("\n").filter(Boolean), text: el.text }) + "\n", "logs body");
+    const ctl = await post("action=control", "op=restart&cid=web1");
+    const ec = engineSays(env, "'docker' restart web1");
+    const utc = utcOf(ctl.body);
+    eq(ctl.head, "Status: 409 Conflict\r\n" + JSON_HEAD, "control head");
+    eq(ctl.body, JSON.stringify({ ok: false, action: "control", op: "restart", cid: "web1", exit_code: ec.status, output: ec.text, utc }) + "\n", "control body");
+  });
+}
+
+// ---- lighttpd
+
+function freePort() {
+  return 20000 + Math.floor(Math.random() * 30000);
+}
+
+async function startLighttpd(env) {
+  const tpl = fs.readFileSync(path.join(REPO, "deploy", "lighttpd.conf.in"), "utf8");
+  const state = fs.mkdtempSync(path.join(os.tmpdir(), "hullmon-lighttpd-"));
+  atExit(() => fs.rmSync(state, { recursive: true, force: true }));
+  const bin = fs.existsSync("/usr/sbin/lighttpd") ? "/usr/sbin/lighttpd" : "lighttpd";
+  for (let attempt = 0; attempt < 5; attempt++) {
+    const port = freePort();
+    const conf = tpl
+      .replaceAll("@BIND@", "127.0.0.1")
+      .replaceAll("@PORT@", String(port))
+      .replaceAll("@HULLMON@", HULLMON)
+      .replaceAll("@DOCROOT@", path.join(REPO, "deploy", "host"))
+      .replaceAll("@STATE_DIR@", state);
+    fs.writeFileSync(path.join(state, "lighttpd.conf"), conf);
+    fs.writeFileSync(path.join(state, "error.log"), "");
+    const child = spawn(bin, ["-D", "-f", path.join(state, "lighttpd.conf")], { env, stdio: "ignore" });
+    let exited = false;
+    child.on("exit", () => (exited = true));
+    const stop = () => {
+      if (!exited) child.kill("SIGTERM");
+    };
+    for (let i = 0; i < 50 && !exited; i++) {
+      if (fs.readFileSync(path.join(state, "error.log"), "utf8").includes("server started")) {
+        atExit(stop);
+        console.log("lighttpd listens on 127.0.0.1:" + port);
+        return "http://127.0.0.1:" + port;
+      }
+      await sleep(100);
+    }
+    stop();
+  }
+  throw new Error("lighttpd did not start: " + fs.readFileSync(path.join(state, "error.log"), "utf8"));
+}
+
+async function partLighttpd() {
+  prepareSandbox();
+  atExit(removeContainers);
+  await createContainers();
+  const sock = startService();
+  const dir = dockerOnPath();
+  const PASSWORD = "hull pw+1";
+  const base = await startLighttpd({ KELM_PASSWORD: PASSWORD, DOCKER_BIN: "", DOCKER_HOST: sock, PATH: dir + ":" + SYS_PATH });
+  const clientEnv = { DOCKER_HOST: sock, PATH: dir + ":" + SYS_PATH };
+
+  // One request on a fresh connection. The reply comes back as a head text
+  // in the program's own form (a Status line for anything but 200, then the
+  // three head lines the program writes, as lighttpd passed them on) and the
+  // body, so that the shared checks compare it like a CGI reply.
+  function http(url, init = {}) {
+    return new Promise((resolve, reject) => {
+      const u = new URL(base + url);
+      const req = httpRequest({ host: u.hostname, port: u.port, path: url, method: init.method || "GET",
+        headers: init.headers || {}, agent: false }, (res) => {
+        const chunks = [];
+        res.on("data", (c) => chunks.push(c));
+        res.on("end", () => {
+          let head = res.statusCode === 200 ? "" : `Status: ${res.statusCode} ${res.statusMessage}\r\n`;
+          for (const n of ["Content-Type", "Cache-Control", "X-Content-Type-Options"]) {
+            const v = res.headers[n.toLowerCase()];
+            if (v !== undefined) head += n + ": " + v + "\r\n";
+          }
+          resolve({ status: res.statusCode, head: head + "\r\n", body: Buffer.concat(chunks).toString("utf8") });
+        });
+      });
+      req.on("error", reject);
+      req.setTimeout(60000, () => req.destroy(new Error("no answer from lighttpd")));
+      req.end(init.body);
+    });
+  }
+  const authed = (how) => {
+    const headers = {};
+    let extra = "";
+    if (how === "header") headers["X-Kelm-Password"] = PASSWORD;
+    if (how === "bearer") headers["Authorization"] = "Bearer " + PASSWORD;
+    if (how === "pwd") extra = "&pwd=" + encodeURIComponent(PASSWORD);
+    return {
+      // The page with a plugin parameter calls the host's plugin route.
+      get: (query) => http("/plugins?plugin=docker?" + query + extra, { headers }),
+      post: (query, body) => http("/plugins?plugin=docker?" + query + extra, {
+        method: "POST", body, headers: { ...headers, "Content-Type": "application/x-www-form-urlencoded" } }),
+    };
+  };
+
+  const REFUSED = '{"ok":false,"error":"invalid node password"}\n';
+  await check("lighttpd: without the node password every request is refused", async () => {
+    for (const [url, headers] of [
+      ["/hullmon?action=list", {}],
+      ["/hullmon?embed=1&plugin=docker&node=local", {}],
+      ["/plugins?plugin=docker?action=logs&cid=hmt-logs", {}],
+      ["/hullmon?action=list&pwd=wrong", { "X-Kelm-Password": "hull pw" }],
+      ["/hullmon?action=list", { Authorization: "bearer " + PASSWORD }],
+      ["/hullmon?action=list", { Authorization: "Basic " + Buffer.from("u:" + PASSWORD).toString("base64") }],
+      ["/hullmon?action=info", { Authorization: "Bearer\t" + PASSWORD }],
+    ]) {
+      const r = await http(url, { headers });
+      eq([url, headers, r.head, r.body], [url, headers, "Status: 401 Unauthorized\r\n" + JSON_HEAD, REFUSED], "refusal");
+    }
+    const post = await http("/plugins?plugin=docker?action=control", { method: "POST", body: "op=stop&cid=hmt-ctl&pwd=" + encodeURIComponent(PASSWORD),
+      headers: { "Content-Type": "application/x-www-form-urlencoded" } });
+    eq([post.status, post.body], [401, REFUSED], "a password in the POST body does not count");
+    eq(engineState("hmt-ctl"), "running", "the refused stop did nothing");
+  });
+
+  await check("lighttpd: the host page and the plugin page are served", async () => {
+    const host = await http("/");
+    eq(host.status, 200, "host page status");
+    eq(host.body, fs.readFileSync(path.join(REPO, "deploy", "host", "index.html"), "utf8"), "host page");
+    const page = await http("/hullmon?embed=1&plugin=docker&node=local&pwd=" + encodeURIComponent(PASSWORD));
+    eq([page.status, page.head], [200, "Content-Type: text/html; charset=utf-8\r\nCache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\n\r\n"], "page head");
+    ok(page.body.startsWith("<!DOCTYPE html>") && page.body.includes("</html>"), "page body");
+  });
+
+  for (const how of ["header", "bearer", "pwd"]) {
+    await check(`lighttpd: info through /hullmon and the plugin route with the password as ${how}`, async () => {
+      const a = authed(how);
+      const viaPlugin = json((await a.get("action=info")).body);
+      eq(viaPlugin.runtime, { available: true, bin: "docker", label: "docker" }, "runtime");
+      const headers = how === "header" ? { "X-Kelm-Password": PASSWORD } : how === "bearer" ? { Authorization: "Bearer " + PASSWORD } : {};
+      const extra = how === "pwd" ? "&pwd=" + encodeURIComponent(PASSWORD) : "";
+      const direct = await http("/hullmon?action=info" + extra, { headers });
+      eq([direct.status, json(direct.body).action], [200, "info"], "direct route");
+    });
+  }
+  const byHeader = authed("header");
+  const byBearer = authed("bearer");
+  const byPwd = authed("pwd");
+  await listChecks("lighttpd (header)", byHeader.get, clientEnv, "docker");
+  await logsChecks("lighttpd (pwd parameter)", byPwd.get, clientEnv, "docker");
+  await controlChecks("lighttpd (bearer)", byBearer.get, byBearer.post, clientEnv, "docker");
+}
+
+// ---------------------------------------------------------------- main
+
+const PARTS = { podman: partPodman, docker: partDocker, "daemon-down": partDaemonDown, lighttpd: partLighttpd };
+if (!PARTS[part]) {
+  console.log("unknown part " + part + "; one of " + Object.keys(PARTS).join(", "));
+  process.exit(2);
+}
+// The sandbox runs podman as root (rootless podman needs a setup of its own).
+if (part !== "daemon-down" && process.getuid && process.getuid() !== 0) {
+  console.log("skipped: the podman sandbox needs root");
+  process.exit(77);
+}
+try {
+  await PARTS[part]();
+} catch (e) {
+  failed++;
+  console.log("FAIL " + part + " setup\n     " + String(e && e.stack ? e.stack : e));
+} finally {
+  cleanupNow();
+}
+console.log(`${passed} passed, ${failed} failed`);
+process.exit(failed === 0 && passed > 0 ? 0 : 1);
