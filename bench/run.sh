@@ -16,12 +16,12 @@
 #
 # Usage: bench/run.sh            (make bench)
 # Environment: BENCH_BUILD (build folder, default build-bench), BENCH_ROUNDS
-# (default 5), BENCH_SANDBOX=0 to leave out the podman part.
+# (default 10), BENCH_PODMAN_ROUNDS (default 3), BENCH_SANDBOX=0 to leave out the podman part.
 set -eu
 
 here=$(cd "$(dirname "$0")/.." && pwd)
 B=${BENCH_BUILD:-$here/build-bench}
-ROUNDS=${BENCH_ROUNDS:-5}
+ROUNDS=${BENCH_ROUNDS:-10}
 SYS_PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
 FAKE=$here/tests/fixtures/fake_runtime
 SANDBOX=$B/sandbox
@@ -48,9 +48,9 @@ install_tools() {
 # --- build --------------------------------------------------------------
 build() {
     say "building the release program in $B"
-    cmake -S "$here" -B "$B" -DCMAKE_BUILD_TYPE=Release -DHULLMON_TESTS=OFF >"$B.configure.log" 2>&1 ||
-        { cat "$B.configure.log" >&2; exit 1; }
-    rm -f "$B.configure.log"
+    cmake -S "$here" -B "$B" -DCMAKE_BUILD_TYPE=Release -DHULLMON_TESTS=OFF >"$B/configure.log" 2>&1 ||
+        { cat "$B/configure.log" >&2; exit 1; }
+    rm -f "$B/configure.log"
     cmake --build "$B" -j2 >/dev/null
     gcc -static -O2 -Wall -Wextra -o "$B/floor" "$here/bench/floor.c"
     gcc -static -O2 -Wall -Wextra -o "$B/sh2" "$here/bench/sh2.c"
@@ -127,6 +127,28 @@ instructions() {
     awk '/^summary:/ { print $2 }' "$1"
 }
 
+# Calls into the allocator (malloc, calloc, realloc) recorded in a callgrind
+# file; with --toggle-collect=main, those made from main on.
+heap_calls() {
+    awk '
+    match($0, /^c?fn=\([0-9]+\)/) {
+        id = substr($0, RSTART, RLENGTH); sub(/^c?fn=/, "", id)
+        rest = substr($0, RLENGTH + 2)
+        if (rest != "") name[id] = rest
+        pending = ($0 ~ /^cfn=/) && (name[id] ~ /^(__libc_)?(malloc|calloc|realloc)$/)
+        next
+    }
+    /^calls=/ { if (pending) { split(substr($0, 7), a, " "); n += a[1] } pending = 0; next }
+    { pending = 0 }
+    END { print n + 0 }' "$1"
+}
+
+# Mean CPU time (user + system, children included) per run of command i in
+# a hyperfine result, in ms.
+cpu_ms() {
+    jq -r ".results[$2] | (.user + .system) * 1000" "$1"
+}
+
 # measure NAME RUNS "VAR=V ..." REFERENCE... -- HULLMON
 # Times both sides in alternating rounds, then takes peak memory and
 # instruction counts of each. Appends one row to the results.
@@ -139,18 +161,31 @@ measure() {
     say "$name: $ROUNDS rounds of $runs runs each side"
     : >"$work/ref.times"
     : >"$work/hm.times"
+    : >"$work/ref.cpu"
+    : >"$work/hm.cpu"
     r=0
     while [ "$r" -lt "$ROUNDS" ]; do
+        # Every other round hullmon goes first, so neither side always
+        # runs right after the other.
+        if [ $((r % 2)) -eq 0 ]; then
+            first="$ref" second="$B/hullmon" ri=0 hi=1
+        else
+            first="$B/hullmon" second="$ref" ri=1 hi=0
+        fi
         # shellcheck disable=SC2086
         run_env $vars hyperfine -N --output=pipe --style none -w 3 -r "$runs" \
-            --export-json "$work/round.json" "$ref" "$B/hullmon" >/dev/null 2>"$work/hyperfine.err" ||
+            --export-json "$work/round.json" "$first" "$second" >/dev/null 2>"$work/hyperfine.err" ||
             { cat "$work/hyperfine.err" >&2; exit 1; }
-        jq -r '.results[0].times[]' "$work/round.json" >>"$work/ref.times"
-        jq -r '.results[1].times[]' "$work/round.json" >>"$work/hm.times"
+        jq -r ".results[$ri].times[]" "$work/round.json" >>"$work/ref.times"
+        jq -r ".results[$hi].times[]" "$work/round.json" >>"$work/hm.times"
+        cpu_ms "$work/round.json" "$ri" >>"$work/ref.cpu"
+        cpu_ms "$work/round.json" "$hi" >>"$work/hm.cpu"
         r=$((r + 1))
     done
     ref_ms=$(median_ms "$work/ref.times")
     hm_ms=$(median_ms "$work/hm.times")
+    ref_cpu=$(awk '{ t += $1 } END { printf "%.3f", t / NR }' "$work/ref.cpu")
+    hm_cpu=$(awk '{ t += $1 } END { printf "%.3f", t / NR }' "$work/hm.cpu")
 
     # shellcheck disable=SC2086
     ref_kb=$(peak_kb $vars /usr/bin/time -v -o "$work/time.out" $ref)
@@ -161,10 +196,16 @@ measure() {
     run_env $vars valgrind --tool=callgrind --callgrind-out-file="$work/ref.cg" $ref >/dev/null 2>&1
     # shellcheck disable=SC2086
     run_env $vars valgrind --tool=callgrind --callgrind-out-file="$work/hm.cg" "$B/hullmon" >/dev/null 2>&1
+    # shellcheck disable=SC2086
+    run_env $vars valgrind --tool=callgrind --toggle-collect=main --callgrind-out-file="$work/main.cg" \
+        "$B/hullmon" >/dev/null 2>&1
     ref_ir=$(instructions "$work/ref.cg")
     hm_ir=$(instructions "$work/hm.cg")
+    main_ir=$(instructions "$work/main.cg")
+    main_heap=$(heap_calls "$work/main.cg")
 
-    printf '%s %s %s %s %s %s %s\n' "$name" "$ref_ms" "$hm_ms" "$ref_kb" "$hm_kb" "$ref_ir" "$hm_ir" >>"$work/results"
+    printf '%s %s %s %s %s %s %s %s %s %s %s\n' "$name" "$ref_ms" "$hm_ms" "$ref_cpu" "$hm_cpu" \
+        "$ref_kb" "$hm_kb" "$ref_ir" "$hm_ir" "$main_ir" "$main_heap" >>"$work/results"
 }
 
 # --- podman sandbox -----------------------------------------------------
@@ -193,20 +234,21 @@ cleanup() {
 report() {
     cpu=$(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo)
     echo "Machine: $cpu, $(nproc) cores, Linux $(uname -r); load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
+    echo "Wall time: median of $ROUNDS_DONE alternating rounds; CPU: user + system per run, children included."
     echo "Podman part: $sandbox_note"
     echo
-    echo "| Request | Reference | Median time (ms) | Ratio | Overhead | Peak RSS (KB) | Ratio | Instructions | Reference |"
-    echo "|---|---|---|---|---|---|---|---|---|"
-    while read -r name ref_ms hm_ms ref_kb hm_kb ref_ir hm_ir; do
+    echo "| Request | Reference | Median wall (ms) | Ratio | Overhead | CPU (ms) | Ratio | Peak RSS (KB) | Ratio | Instructions: process, from main, reference | Allocator calls from main |"
+    echo "|---|---|---|---|---|---|---|---|---|---|---|"
+    while read -r name ref_ms hm_ms ref_cpu hm_cpu ref_kb hm_kb ref_ir hm_ir main_ir main_heap; do
         case $name in
         info | page) what="static floor" ;;
         list-podman) what="podman ps + stats" ;;
         *) what="its commands via sh" ;;
         esac
-        awk -v n="$name" -v w="$what" -v rm="$ref_ms" -v hm="$hm_ms" -v rk="$ref_kb" -v hk="$hm_kb" \
-            -v ri="$ref_ir" -v hi="$hm_ir" 'BEGIN {
-            printf "| %s | %s | %.3f vs %.3f | %.2fx | %+.3f ms (%+.1f%%) | %d vs %d | %.2fx | %d | %d |\n",
-                n, w, hm, rm, hm / rm, hm - rm, (hm - rm) * 100 / rm, hk, rk, hk / rk, hi, ri }'
+        awk -v n="$name" -v w="$what" -v rm="$ref_ms" -v hm="$hm_ms" -v rc="$ref_cpu" -v hc="$hm_cpu" \
+            -v rk="$ref_kb" -v hk="$hm_kb" -v ri="$ref_ir" -v hi="$hm_ir" -v mi="$main_ir" -v mh="$main_heap" 'BEGIN {
+            printf "| %s | %s | %.3f vs %.3f | %.2fx | %+.3f ms (%+.1f%%) | %.2f vs %.2f | %.2fx | %d vs %d | %.2fx | %d, %d, %d | %d |\n",
+                n, w, hm, rm, hm / rm, hm - rm, (hm - rm) * 100 / rm, hc, rc, hc / rc, hk, rk, hk / rk, hi, mi, ri, mh }'
     done <"$work/results"
 }
 
@@ -220,18 +262,19 @@ make_fixtures
 : >"$work/results"
 docker_bin=$FAKE
 
-measure info 200 "QUERY_STRING=action=info" "$B/floor" -- hullmon
-measure page 200 "QUERY_STRING=" "$B/floor" -- hullmon
-measure list 40 "QUERY_STRING=action=list" "$B/sh2" "$work/list.lines" -- hullmon
-measure logs 40 "QUERY_STRING=action=logs&cid=c0ffee01" "$B/sh2" "$work/logs.lines" -- hullmon
-measure control 40 "REQUEST_METHOD=POST QUERY_STRING=action=control&op=restart&cid=c0ffee01" \
+ROUNDS_DONE=$ROUNDS
+measure info 60 "QUERY_STRING=action=info" "$B/floor" -- hullmon
+measure page 60 "QUERY_STRING=" "$B/floor" -- hullmon
+measure list 12 "QUERY_STRING=action=list" "$B/sh2" "$work/list.lines" -- hullmon
+measure logs 12 "QUERY_STRING=action=logs&cid=c0ffee01" "$B/sh2" "$work/logs.lines" -- hullmon
+measure control 12 "REQUEST_METHOD=POST QUERY_STRING=action=control&op=restart&cid=c0ffee01" \
     "$B/sh2" "$work/control.lines" -- hullmon
 
 sandbox_note=""
 if sandbox_up; then
     docker_bin=$SANDBOX/bin/podman
     list_lines "$docker_bin" >"$work/podman.lines"
-    ROUNDS=${BENCH_PODMAN_ROUNDS:-2}
+    ROUNDS=${BENCH_PODMAN_ROUNDS:-3}
     measure list-podman 4 "QUERY_STRING=action=list" \
         "$B/sh2" "$work/podman.lines" -- hullmon
 fi
