@@ -1,8 +1,11 @@
 #!/bin/sh
 # Builds the libFuzzer harnesses and runs them.
 #
-#   fuzz/run.sh short [seconds]  each harness replays its kept crash inputs
-#                                (fuzz/regressions/<harness>/), then fuzzes
+#   fuzz/run.sh short [seconds]  each harness replays its kept inputs
+#                                (fuzz/regressions/<harness>/: faults found
+#                                once, and inputs longer than the fuzzer's
+#                                length limit, such as 1 MB query texts),
+#                                then fuzzes
 #                                from its seed corpus with a fixed seed for a
 #                                few seconds (default 5); fails on any fault.
 #   fuzz/run.sh long [seconds]   (the default; `make fuzz`) each harness in
@@ -40,18 +43,19 @@ failed=""
 for h in $HARNESSES; do
     regressions=fuzz/regressions/$h
     mkdir -p "$regressions"
-    set -- -max_len="$(max_len $h)" -timeout=10 -artifact_prefix="$regressions/" -print_final_stats=1
-    [ -f fuzz/$h.dict ] && set -- "$@" -dict=fuzz/$h.dict
     kept=$(find "$regressions" -type f ! -name '.*' | sort)
     if [ -n "$kept" ]; then
         echo "== $h: replaying $(echo "$kept" | wc -l) kept input(s)"
+        # Whole files: a length limit would cut them.
         # shellcheck disable=SC2086
-        if ! "$BUILD/$h" -runs=1 $kept >"$BUILD/$h.replay.log" 2>&1; then
+        if ! "$BUILD/$h" $kept >"$BUILD/$h.replay.log" 2>&1; then
             echo "$h: a kept input still fails, see $BUILD/$h.replay.log"
             failed="$failed $h"
             continue
         fi
     fi
+    set -- -max_len="$(max_len $h)" -timeout=10 -artifact_prefix="$regressions/" -print_final_stats=1
+    [ -f fuzz/$h.dict ] && set -- "$@" -dict=fuzz/$h.dict
     if [ "$mode" = short ]; then
         corpus=$BUILD/short/$h
         rm -rf "$corpus"
