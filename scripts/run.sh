@@ -46,6 +46,10 @@ lighttpd_pid=""
 sandbox_started=0
 cleanup() {
     trap - INT TERM EXIT
+    # Whatever happened to the terminal or a pipe we print into, the
+    # cleanup runs to its end.
+    trap '' INT PIPE
+    set +e
     if [ -n "$lighttpd_pid" ]; then
         kill "$lighttpd_pid" 2>/dev/null || true
         wait "$lighttpd_pid" 2>/dev/null || true
@@ -56,7 +60,7 @@ cleanup() {
     fi
 }
 trap cleanup EXIT
-trap 'exit 130' INT
+trap 'exit 0' INT   # Ctrl-C is the normal way to stop
 trap 'exit 143' TERM
 
 # The runtime hullmon itself would select, by the same rule.
