@@ -155,6 +155,11 @@ build_image() {
 }
 
 cmd_prepare() {
+    if [ "$(id -u)" -ne 0 ]; then
+        # Rootless podman needs subordinate ids and a setup of its own.
+        say "the sandbox runs podman as root: run this as root (or with sudo)"
+        exit 1
+    fi
     apt_install $PACKAGES
     write_config
     build_image
@@ -289,6 +294,6 @@ purge)
 env) cmd_env ;;
 podman) sb_podman "$@" ;;
 status) sb_podman ps -a ;;
-help | -h | --help) sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//' ;;
+help | -h | --help) sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//' ;;
 *) echo "sandbox: unknown command: $cmd (try help)" >&2; exit 2 ;;
 esac
