@@ -12,6 +12,8 @@ void put_digits(char *at, long value, int width) {
     }
 }
 
+}  // namespace
+
 // The calendar breakdown of a time from 1970 up to the end of year 9999,
 // done by arithmetic: gmtime would first load the node's time zone file,
 // which costs a file read and heap blocks on every request for a result
@@ -41,8 +43,6 @@ int format_utc(std::time_t now, char *out) {
     put_digits(out + 17, secs % 60, 2);
     return 1;
 }
-
-}  // namespace
 
 void utc_now(char *out) {
     static const char kFallback[] = "1970-01-01T00:00:00Z";

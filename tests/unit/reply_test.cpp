@@ -119,3 +119,38 @@ TEST(UtcNow, TwentyCharacterUtcText) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string libc_utc(time_t t) {
+    char want[64];
+    std::tm parts;
+    gmtime_r(&t, &parts);
+    std::strftime(want, sizeof want, "%Y-%m-%dT%H:%M:%SZ", &parts);
+    return want;
+}
+
+TEST(FormatUtc, AgreesWithTheCLibrary) {
+    // Leap days, century rules, the ends of days and of the range.
+    const time_t moments[] = {0,          59,         86399,      86400,      951782400,  951868799,
+                              951868800,  1078012800, 4107542400, 4107628800, 1798761599, 253402300799};
+    char out[kUtcTextSize];
+    for (time_t t : moments) {
+        ASSERT_EQ(format_utc(t, out), 1) << t;
+        EXPECT_EQ(std::string(out), libc_utc(t)) << t;
+    }
+    // Every day's last second from 1970 to 2200.
+    for (time_t t = 86399; t < 7258118400; t += 86400) {
+        format_utc(t, out);
+        ASSERT_EQ(std::string(out), libc_utc(t)) << t;
+    }
+}
+
+TEST(FormatUtc, OutsideTheRangeWritesNothing) {
+    char out[kUtcTextSize] = "untouched";
+    EXPECT_EQ(format_utc(-1, out), 0);
+    EXPECT_EQ(format_utc(253402300800, out), 0);  // year 10000
+    EXPECT_STREQ(out, "untouched");
+}
+
+}  // namespace
