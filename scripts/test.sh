@@ -17,7 +17,7 @@ if [ ! -e /usr/sbin/policy-rc.d ]; then
     trap '$SUDO rm -f /usr/sbin/policy-rc.d' EXIT
 fi
 ./scripts/deps.sh
-for setup in tests/*/setup.sh; do
+for setup in tests/*/setup.sh fuzz/setup.sh; do
     [ -x "$setup" ] && "$setup"
 done
 

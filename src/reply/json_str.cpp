@@ -16,11 +16,11 @@ struct escape_table {
     char how[256];
     constexpr escape_table() : how() {
         for (int c = 0; c < 0x20; ++c) how[c] = 'u';
-        how['\t'] = 't';
-        how['\n'] = 'n';
-        how['\r'] = 'r';
-        how['"'] = '"';
-        how['\\'] = '\\';
+        how[0x09] = 't';   // tab
+        how[0x0a] = 'n';   // line feed
+        how[0x0d] = 'r';   // carriage return
+        how[0x22] = '"';   // quotation mark
+        how[0x5c] = '\\';  // backslash
     }
 };
 constexpr escape_table kEscape;
