@@ -28,21 +28,10 @@ SANDBOX=$B/sandbox
 
 say() { printf 'bench: %s\n' "$*" >&2; }
 
-as_root() {
-    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
-}
 
 # --- tools --------------------------------------------------------------
 install_tools() {
-    missing=""
-    for p in hyperfine valgrind time jq cmake g++ gcc make libc6-dev; do
-        dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"
-    done
-    [ -z "$missing" ] && return 0
-    say "installing$missing"
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 update -qq
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 \
-        install -y -qq --no-install-recommends $missing >/dev/null
+    "$here/scripts/deps.sh" hyperfine valgrind time jq cmake g++ gcc make libc6-dev
 }
 
 # --- build --------------------------------------------------------------

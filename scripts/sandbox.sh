@@ -51,23 +51,9 @@ PACKAGES="podman runc busybox-static netavark iptables"
 
 say() { printf 'sandbox: %s\n' "$*" >&2; }
 
-as_root() {
-    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
-}
-
-# Installs Debian packages that are missing. Waits for another apt run to
-# release its lock instead of failing, and updates the package lists only
-# when something has to be installed.
+# Installs the Debian packages that are missing (see scripts/deps.sh).
 apt_install() {
-    missing=""
-    for p in "$@"; do
-        dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"
-    done
-    [ -z "$missing" ] && return 0
-    say "installing$missing"
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 update -qq
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 \
-        install -y -qq --no-install-recommends $missing >/dev/null
+    "$here/scripts/deps.sh" "$@"
 }
 
 sb_podman() {

@@ -27,7 +27,5 @@ if [ ! -e /usr/sbin/policy-rc.d ]; then
     $SUDO chmod 755 "$guard"
     trap '$SUDO rm -f "$guard"' EXIT
 fi
-echo "runtime tests: installing$missing"
-$SUDO env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 update -qq
-$SUDO env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 \
-    install -y -qq --no-install-recommends $missing >/dev/null
+# shellcheck disable=SC2086 # one word per package
+"$here/scripts/deps.sh" $missing
