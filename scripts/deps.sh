@@ -15,6 +15,14 @@ done
 echo "installing$missing"
 SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO=sudo
+# Some packages bring services of their own (lighttpd, dockerd); on a
+# machine without a service policy, none may start while installing.
+if [ ! -e /usr/sbin/policy-rc.d ]; then
+    printf '#!/bin/sh\n# put here by hullmon scripts/deps.sh while installing\nexit 101\n' |
+        $SUDO tee /usr/sbin/policy-rc.d >/dev/null
+    $SUDO chmod 755 /usr/sbin/policy-rc.d
+    trap '$SUDO rm -f /usr/sbin/policy-rc.d' EXIT
+fi
 $SUDO env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 update -qq
 # shellcheck disable=SC2086 # one word per package
 $SUDO env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 \

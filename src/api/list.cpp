@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "../front/version.h"
 #include "../reply/head.h"
 #include "../reply/json_str.h"
 #include "../reply/runtime_block.h"
@@ -58,7 +59,7 @@ int action_list(const runtime_selection &rt) {
     utc_now(utc);
 
     json_header();
-    std::fputs("{\"ok\":true,\"action\":\"list\",\"plugin\":\"hullmon\",\"slug\":\"docker\",\"version\":\"1.1.2\",",
+    std::fputs("{\"ok\":true,\"action\":\"list\",\"plugin\":\"hullmon\",\"slug\":\"docker\",\"version\":\"" HULLMON_VERSION "\",",
                stdout);
     emit_runtime_block(rt.bin, rt.label, rt.available);
     if (!rt.available) {

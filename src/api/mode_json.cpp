@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "../front/query.h"
+#include "../front/version.h"
 #include "../reply/head.h"
 #include "../reply/json_str.h"
 #include "../reply/runtime_block.h"
@@ -26,7 +27,7 @@ void reply_info(const runtime_selection &rt) {
     char utc[kUtcTextSize];
     utc_now(utc);
     json_header();
-    std::fputs("{\"ok\":true,\"action\":\"info\",\"plugin\":\"hullmon\",\"slug\":\"docker\",\"version\":\"1.1.2\",",
+    std::fputs("{\"ok\":true,\"action\":\"info\",\"plugin\":\"hullmon\",\"slug\":\"docker\",\"version\":\"" HULLMON_VERSION "\",",
                stdout);
     emit_runtime_block(rt.bin, rt.label, rt.available);
     std::fprintf(stdout, ",\"pid\":%ld", static_cast<long>(getpid()));

@@ -10,13 +10,14 @@
 #include "auth.h"
 #include "intake.h"
 #include "query.h"
+#include "version.h"
 
 namespace {
 
 const char kMetaLine[] = "{\"name\":\"docker\",\"desc\":\"Containers\"}\n";
-const char kVersionLine[] = "1.1.2\n";
+const char kVersionLine[] = HULLMON_VERSION "\n";
 const char kUsage[] =
-    "hullmon 1.1.2\n"
+    "hullmon " HULLMON_VERSION "\n"
     "usage: hullmon [--meta|--version|--help]\n"
     "       QUERY_STRING='action=list|info|logs&cid=<id>' hullmon\n";
 

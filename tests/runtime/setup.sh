@@ -15,17 +15,5 @@ dpkg -s lighttpd >/dev/null 2>&1 || missing="$missing lighttpd"
 command -v node >/dev/null 2>&1 || missing="$missing nodejs"
 [ -z "$missing" ] && exit 0
 
-SUDO=""
-[ "$(id -u)" -ne 0 ] && SUDO=sudo
-# docker.io and lighttpd bring services (dockerd, containerd, a web server
-# on port 80) that the tests do not want: on a machine without a policy of
-# its own, deny every service start while installing.
-guard=""
-if [ ! -e /usr/sbin/policy-rc.d ]; then
-    guard=/usr/sbin/policy-rc.d
-    printf '#!/bin/sh\n# put here by hullmon tests/runtime/setup.sh while installing\nexit 101\n' | $SUDO tee "$guard" >/dev/null
-    $SUDO chmod 755 "$guard"
-    trap '$SUDO rm -f "$guard"' EXIT
-fi
 # shellcheck disable=SC2086 # one word per package
 "$here/scripts/deps.sh" $missing

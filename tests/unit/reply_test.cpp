@@ -15,6 +15,14 @@ namespace {
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
 
+std::string libc_utc(time_t t) {
+    char want[64];
+    std::tm parts;
+    gmtime_r(&t, &parts);
+    std::strftime(want, sizeof want, "%Y-%m-%dT%H:%M:%SZ", &parts);
+    return want;
+}
+
 std::string json_of(const std::string &bytes) {
     CaptureStdout();
     json_str(bytes.c_str());
@@ -108,27 +116,13 @@ TEST(UtcNow, TwentyCharacterUtcText) {
     EXPECT_TRUE(std::regex_match(buf, std::regex("[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z")));
     // It is UTC, not local time: it must equal one of the seconds the call spanned.
     bool matched = false;
-    for (time_t t = before; t <= after; ++t) {
-        char want[64];
-        std::tm parts;
-        gmtime_r(&t, &parts);
-        std::strftime(want, sizeof want, "%Y-%m-%dT%H:%M:%SZ", &parts);
-        matched = matched || std::strcmp(want, buf) == 0;
-    }
+    for (time_t t = before; t <= after; ++t) matched = matched || libc_utc(t) == buf;
     EXPECT_TRUE(matched) << buf;
 }
 
 }  // namespace
 
 namespace {
-
-std::string libc_utc(time_t t) {
-    char want[64];
-    std::tm parts;
-    gmtime_r(&t, &parts);
-    std::strftime(want, sizeof want, "%Y-%m-%dT%H:%M:%SZ", &parts);
-    return want;
-}
 
 TEST(FormatUtc, AgreesWithTheCLibrary) {
     // Leap days, century rules, the ends of days and of the range.
