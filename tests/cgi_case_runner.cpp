@@ -356,6 +356,10 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "usage: %s <hullmon> <fake_runtime> <file.case>\n", argv[0]);
         return 2;
     }
+    // A program may end without reading the input it was offered (a refused
+    // request never reads its body): the write then fails, it must not kill
+    // the runner.
+    signal(SIGPIPE, SIG_IGN);
     // The program runs inside the case's scratch folder: use absolute paths.
     char resolved[4096];
     if (!realpath(argv[1], resolved)) fail(std::string("no program at ") + argv[1]);
