@@ -58,9 +58,15 @@ function withCtx(u){
   return u;
 }
 function url(action,extra){return withCtx(base+'?action='+encodeURIComponent(action)+(extra||''))}
+// A browser refuses a header value outside ISO-8859-1, and with it the whole
+// request: such a password travels in the pwd parameter alone.
+function fitsHeader(s){
+  for(var i=0;i<s.length;i++)if(s.charCodeAt(i)>0xff)return false;
+  return true;
+}
 function headers(post){
   var h={};
-  if(pwd)h['X-Kelm-Password']=pwd;
+  if(pwd&&fitsHeader(pwd))h['X-Kelm-Password']=pwd;
   if(post)h['Content-Type']='application/x-www-form-urlencoded';
   return h;
 }

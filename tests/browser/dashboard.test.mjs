@@ -427,6 +427,51 @@ describe('context', () => {
   }
 });
 
+describe('a node password outside Latin-1', () => {
+  // A browser refuses a header value outside ISO-8859-1 and with it the whole
+  // request; the pwd parameter alone then carries the password, and passes.
+  const cases = [
+    // node password, the X-Kelm-Password header the page sends with it
+    { what: 'Cyrillic', password: '\u043f\u0430\u0440\u043e\u043b\u044c', header: undefined },
+    { what: 'an emoji', password: 'key \u{1F511}', header: undefined },
+    { what: 'one past U+00FF', password: 'x\u0100', header: undefined },
+    // Up to U+00FF the header goes too. It reaches the program in Latin-1,
+    // not the node's UTF-8, so it does not match, and the pwd parameter
+    // still lets the request through.
+    { what: 'Latin-1 up to U+00FF', password: 'caf\u00e9\u00ff', header: 'caf\u00e9\u00ff' },
+  ];
+  const servers = new Map();
+  before(async () => {
+    const started = await Promise.all(cases.map((c) => startServer({ runtime: 'docker', password: c.password })));
+    cases.forEach((c, i) => servers.set(c.password, started[i]));
+  });
+  after(async () => {
+    await Promise.all([...servers.values()].map((s) => s.stop()));
+  });
+
+  for (const c of cases) {
+    test(`${c.what}: the list loads and a control works`, async () => {
+      const server = servers.get(c.password);
+      const pwd = encodeURIComponent(c.password);
+      const p = await open(server, `/hullmon?pwd=${pwd}`);
+      const { page, seen } = p;
+      assert.equal(await page.textContent('#badge'), 'docker');
+      assert.equal(await noteText(page), '4 container(s) on this node');
+      server.takeRecords();
+      await rowButton(page, 1, 'start').click();
+      await until(page, () => window.__notes.includes('start db ok'));
+      await until(page, () => window.__notes.at(-1) === '4 container(s) on this node' && window.__notes.length >= 3);
+      assert.deepEqual(seen.requests.map((r) => [r.method, r.url, r.headers['x-kelm-password'], r.body ?? null]), [
+        ['GET', `/hullmon?action=list&pwd=${pwd}`, c.header, null],
+        ['POST', `/hullmon?action=control&pwd=${pwd}`, c.header, `op=start&cid=${DB.id}`],
+        ['GET', `/hullmon?action=list&pwd=${pwd}`, c.header, null],
+      ]);
+      assert.deepEqual(server.takeRecords(), [`docker start ${DB.id}`, LIST_CMD, STATS_CMD]);
+      await done(p);
+    });
+  }
+});
+
 describe('theme', () => {
   const bg = { light: 'rgb(245, 245, 247)', dark: 'rgb(0, 0, 0)' };
   const cases = [
