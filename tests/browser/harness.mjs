@@ -63,10 +63,11 @@ process.on('exit', () => { for (const child of servers) child.kill('SIGTERM'); }
 // Starts lighttpd on a free loopback port.
 //   runtime: 'docker' (the fake runtime found on PATH as docker),
 //            'custom' (named by DOCKER_BIN) or 'none' (nothing to find);
+//   dockerBin: the DOCKER_BIN of 'custom', by default the fake runtime;
 //   password: KELM_PASSWORD for the node, or none.
 // The host route /plugins?plugin=NAME?action=... is rewritten to
 // /hullmon?action=..., as the dashboard host does.
-export async function startServer({ runtime = 'docker', password = '' } = {}) {
+export async function startServer({ runtime = 'docker', dockerBin = FAKE_RUNTIME, password = '' } = {}) {
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'hullmon-browser-'));
   const www = path.join(dir, 'www');
   const rt = path.join(dir, 'rt');
@@ -81,7 +82,7 @@ export async function startServer({ runtime = 'docker', password = '' } = {}) {
   const env = { FAKE_RT_DIR: rt, FAKE_RT_RECORD: record };
   if (runtime === 'docker') env.PATH = `${bin}:/usr/bin:/bin`;
   else env.PATH = bin + '-empty';
-  if (runtime === 'custom') env.DOCKER_BIN = FAKE_RUNTIME;
+  if (runtime === 'custom') env.DOCKER_BIN = dockerBin;
   if (password) env.KELM_PASSWORD = password;
 
   const conf = [
