@@ -1,14 +1,18 @@
 #!/bin/sh
 # Installs what the real-engine tests need, when missing: the sandbox's
 # podman, runc and static busybox (scripts/sandbox.sh install), lighttpd,
-# a docker command-line client at /usr/bin/docker (Debian's docker.io) and
-# Node to run the tests. Quick when everything is there already.
+# nginx with fcgiwrap and Apache (the server tests), the Debian package tools
+# and lintian (the package test), a docker command-line client at
+# /usr/bin/docker (Debian's docker.io) and Node to run the tests. Quick when
+# everything is there already.
 set -eu
 here=$(cd "$(dirname "$0")/../.." && pwd)
 "$here/scripts/sandbox.sh" install
 
 missing=""
-dpkg -s lighttpd >/dev/null 2>&1 || missing="$missing lighttpd"
+for pkg in lighttpd nginx fcgiwrap apache2 dpkg-dev lintian; do
+    dpkg -s "$pkg" >/dev/null 2>&1 || missing="$missing $pkg"
+done
 # Any client at /usr/bin/docker serves (docker.io, docker-ce-cli); one that
 # was put elsewhere by hand is not what a fresh machine has.
 [ -x /usr/bin/docker ] || missing="$missing docker.io"
