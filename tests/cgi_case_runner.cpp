@@ -21,13 +21,21 @@
 //   read-bytes   N: read only the first N bytes of standard output, then
 //                hang up like a host whose client went away; stdout then
 //                compares those bytes
+//   stdin-held   (empty) standard input stays open after the stdin bytes,
+//                like a host that announced more body than it sends
+//   signal       "TERM|HUP|INT <ms>": sent to the program that long after
+//                its start, like a host whose client went away
+//   gone         a file (usually under {TMP}) that the fake runtime fills
+//                with process ids; none of them may exist afterwards
 // Section text keeps its line feeds, the last one included unless the
 // header says noeol. Escapes: {CR} {LF} {TAB} {NUL} {xHH}; {rep N}..{/rep}
 // or {rep A B}..{/rep} repeat a text with {i} counting; {FAKE} is the fake
 // runtime, {TMP} the case's scratch folder (with path-docker/docker,
 // path-podman/podman and path-both/{docker,podman} links to the fake);
 // in stdout {PID} is the child's process id, {UTC} the time of the run,
-// {PAGE} and {PAGE_EMBED} the page as served without and with embed=1.
+// {PAGE} and {PAGE_EMBED} the page as served without and with embed=1;
+// {VERSION} everywhere is the program's version.
+// The lines of "record" are compared in any order.
 // Standard error must stay empty and the program must exit, not die.
 //
 // Environment of the runner itself: CASE_RUNNER_WRAPPER, words to run the
@@ -53,6 +61,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "front/version.h"
 
 namespace {
 
@@ -211,9 +221,31 @@ std::string read_file(const std::string &path) {
     return all.str();
 }
 
+// How a run departs from a plain request.
+struct run_options {
+    long address_space = 0;
+    bool stdout_closed = false;
+    long read_limit = -1;
+    bool hold_stdin = false;   // leave standard input open after the input
+    int signal_number = 0;     // sent to the program signal_after_ms after its start
+    long signal_after_ms = 0;
+};
+
+long ms_since(const timespec &t0) {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (now.tv_sec - t0.tv_sec) * 1000L + (now.tv_nsec - t0.tv_nsec) / 1000000L;
+}
+
 run_result run_program(const std::string &program, const std::vector<std::string> &args,
                        const std::vector<std::string> &env, const std::string &input, const std::string &cwd,
-                       long address_space = 0, bool stdout_closed = false, long read_limit = -1) {
+                       const run_options &opt = run_options()) {
+    const long address_space = opt.address_space;
+    const bool stdout_closed = opt.stdout_closed;
+    const long read_limit = opt.read_limit;
+    timespec t0;
+    clock_gettime(CLOCK_MONOTONIC, &t0);
+    bool signal_due = opt.signal_number != 0;
     int in_pipe[2], out_pipe[2], err_pipe[2];
     if (pipe(in_pipe) || pipe(out_pipe) || pipe(err_pipe)) fail("pipe");
     run_result r;
@@ -255,7 +287,7 @@ run_result run_program(const std::string &program, const std::vector<std::string
     close(err_pipe[1]);
     size_t written = 0;
     int in_fd = in_pipe[1];
-    if (input.empty()) {
+    if (input.empty() && !opt.hold_stdin) {
         close(in_fd);
         in_fd = -1;
     } else {
@@ -268,8 +300,12 @@ run_result run_program(const std::string &program, const std::vector<std::string
         int n = 0;
         if (out_pipe[0] >= 0) fds[n++] = {out_pipe[0], POLLIN, 0};
         if (err_pipe[0] >= 0) fds[n++] = {err_pipe[0], POLLIN, 0};
-        if (in_fd >= 0) fds[n++] = {in_fd, POLLOUT, 0};
-        if (poll(fds, static_cast<nfds_t>(n), 1000) < 0 && errno != EINTR) fail("poll");
+        if (in_fd >= 0 && written < input.size()) fds[n++] = {in_fd, POLLOUT, 0};
+        if (poll(fds, static_cast<nfds_t>(n), signal_due ? 10 : 1000) < 0 && errno != EINTR) fail("poll");
+        if (signal_due && ms_since(t0) >= opt.signal_after_ms) {
+            kill(pid, opt.signal_number);
+            signal_due = false;
+        }
         if (std::time(nullptr) > deadline) {
             kill(pid, SIGKILL);
             fail("program did not finish within 60 s");
@@ -280,7 +316,7 @@ run_result run_program(const std::string &program, const std::vector<std::string
                 ssize_t w = write(in_fd, input.data() + written, input.size() - written);
                 if (w > 0) written += static_cast<size_t>(w);
                 if (w < 0 && errno != EAGAIN) written = input.size();
-                if (written == input.size()) {
+                if (written == input.size() && !opt.hold_stdin) {
                     close(in_fd);
                     in_fd = -1;
                 }
@@ -341,6 +377,17 @@ std::string difference(const std::string &expected, const std::string &actual) {
     return msg.str();
 }
 
+std::string sorted_lines(const std::string &text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) lines.push_back(line);
+    std::sort(lines.begin(), lines.end());
+    std::string out;
+    for (const std::string &l : lines) out += l + "\n";
+    return out;
+}
+
 std::string utc_text(time_t t) {
     char buf[64];
     std::tm parts;
@@ -379,12 +426,11 @@ int main(int argc, char **argv) {
                   symlink(fake.c_str(), (tmp + "/path-both/podman").c_str()) == 0;
     if (!linked) fail("symlink");
 
-    std::map<std::string, std::string> vars{{"FAKE", fake}, {"TMP", tmp}};
+    std::map<std::string, std::string> vars{{"FAKE", fake}, {"TMP", tmp}, {"VERSION", HULLMON_VERSION}};
     std::vector<std::string> args, env{"FAKE_RT_DIR=" + tmp + "/fake", "FAKE_RT_RECORD=" + tmp + "/record"};
     std::string input;
-    long address_space = 0;
-    long read_limit = -1;
-    bool stdout_closed = false;
+    run_options opt;
+    std::string gone_list;
     for (const section &s : sections) {
         if (s.name == "args") {
             for (const std::string &l : split_lines(s.raw)) args.push_back(expand(l, vars));
@@ -395,24 +441,34 @@ int main(int argc, char **argv) {
         } else if (s.name.compare(0, 5, "fake:") == 0) {
             write_file(tmp + "/fake/" + s.name.substr(5), expand(s.raw, vars));
         } else if (s.name == "stdout-closed") {
-            stdout_closed = true;
+            opt.stdout_closed = true;
+        } else if (s.name == "stdin-held") {
+            opt.hold_stdin = true;
         } else if (s.name == "read-bytes") {
-            read_limit = std::atol(s.raw.c_str());
+            opt.read_limit = std::atol(s.raw.c_str());
+        } else if (s.name == "signal") {
+            char name[16] = "";
+            if (std::sscanf(s.raw.c_str(), "%15s %ld", name, &opt.signal_after_ms) != 2) fail("signal: NAME MS");
+            const std::string sig = name;
+            opt.signal_number = sig == "TERM" ? SIGTERM : sig == "HUP" ? SIGHUP : sig == "INT" ? SIGINT : 0;
+            if (!opt.signal_number) fail("unknown signal " + sig);
+        } else if (s.name == "gone") {
+            gone_list = expand(s.raw, vars);
         } else if (s.name == "limits") {
             for (const std::string &l : split_lines(s.raw)) {
                 if (l.compare(0, 3, "as ") != 0) fail("unknown limit " + l);
-                address_space = std::atol(l.c_str() + 3);
+                opt.address_space = std::atol(l.c_str() + 3);
             }
         } else if (s.name != "stdout" && s.name != "exit" && s.name != "record" && s.name != "marker") {
             fail("unknown section " + s.name);
         }
     }
 
-    if (address_space > 0 && std::getenv("CASE_RUNNER_NO_LIMITS")) {
+    if (opt.address_space > 0 && std::getenv("CASE_RUNNER_NO_LIMITS")) {
         std::printf("skipped: the case sets limits\n");
         return 77;
     }
-    const run_result r = run_program(program, args, env, input, tmp, address_space, stdout_closed, read_limit);
+    const run_result r = run_program(program, args, env, input, tmp, opt);
     std::vector<std::string> problems;
 
     if (const section *want = find(sections, "stdout")) {
@@ -441,8 +497,23 @@ int main(int argc, char **argv) {
     if (!r.err.empty()) problems.push_back("stderr not empty: " + visible(r.err, 0, 400));
 
     if (const section *rec = find(sections, "record")) {
-        std::string diff = difference(expand(rec->raw, vars), read_file(tmp + "/record"));
+        // The commands of one request may run together, so their order in
+        // the record is not part of what is checked.
+        std::string diff = difference(sorted_lines(expand(rec->raw, vars)), sorted_lines(read_file(tmp + "/record")));
         if (!diff.empty()) problems.push_back("record of runtime commands: " + diff);
+    }
+    // Every process a command left behind must be gone once the program
+    // has ended: not running, and not a zombie either.
+    for (const std::string &path : split_lines(gone_list)) {
+        std::istringstream pids(read_file(path));
+        long pid = 0;
+        int count = 0;
+        while (pids >> pid) {
+            ++count;
+            if (kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH)
+                problems.push_back("process " + std::to_string(pid) + " from " + path + " is still there");
+        }
+        if (count == 0) problems.push_back("no process ids in " + path);
     }
     if (const section *m = find(sections, "marker")) {
         for (const std::string &l : split_lines(m->raw)) {

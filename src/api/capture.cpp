@@ -1,18 +1,12 @@
 #include "capture.h"
 
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 namespace {
 
-// As much as a pipe holds by default, so that a long output costs few reads.
-constexpr size_t kReadChunk = 65536;
 constexpr size_t kFirstCapacity = 8192;
 
 }  // namespace
@@ -63,41 +57,4 @@ int exit_status_of(int wait_status) {
     if (WIFEXITED(wait_status)) return WEXITSTATUS(wait_status);
     if (WIFSIGNALED(wait_status)) return 128 + WTERMSIG(wait_status);
     return -1;
-}
-
-char *run_capture(const char *command, int *status) {
-    *status = -1;
-    // The program ignores SIGPIPE for its own output; the command must not
-    // inherit that, or a tool writing into a closed pipe would spin on
-    // errors instead of ending as it would from a shell.
-    void (*previous)(int) = std::signal(SIGPIPE, SIG_DFL);
-    std::FILE *pipe = popen(command, "r");
-    std::signal(SIGPIPE, previous);
-    if (!pipe) return nullptr;
-
-    capture_text cap = {nullptr, 0, 0};
-    char chunk[kReadChunk];
-    // Straight from the descriptor: the stream would take the pipe 4096
-    // bytes at a time, one system call each.
-    const int fd = fileno(pipe);
-    for (;;) {
-        const ssize_t n = read(fd, chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        if (!capture_append(&cap, chunk, static_cast<size_t>(n))) {
-            std::free(cap.text);
-            pclose(pipe);
-            return nullptr;
-        }
-    }
-    if (!cap.text) {
-        cap.text = static_cast<char *>(std::malloc(1));
-        if (!cap.text) {
-            pclose(pipe);
-            return nullptr;
-        }
-        cap.text[0] = '\0';
-    }
-    *status = exit_status_of(pclose(pipe));
-    return cap.text;
 }

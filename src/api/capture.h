@@ -20,13 +20,6 @@ struct capture_text {
 // text then still holds what it held before.
 int capture_append(capture_text *cap, const char *data, size_t n);
 
-// Runs the command line through /bin/sh and returns all it printed on its
-// standard output as a terminated heap text (release with free); an empty
-// output gives an empty text. *status is set to -1 first and, once the
-// command has ended, to its exit code (0..255), or 128 + N when it died of
-// signal N. Returns null, with *status -1, when the command cannot be
-// started or its output cannot be held in memory.
-char *run_capture(const char *command, int *status);
-
-// Decodes what pclose returned into the exit status run_capture reports.
+// Decodes a wait status into the exit status a runner reports: the exit
+// code (0..255), 128 + N for death by signal N, -1 for anything else.
 int exit_status_of(int wait_status);

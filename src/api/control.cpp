@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "../front/origin.h"
 #include "../reply/head.h"
 #include "../reply/json_str.h"
 #include "../reply/utc_now.h"
@@ -13,54 +14,85 @@
 
 namespace {
 
+// The operations, in the order the replies list them. Only these words
+// ever follow the runtime's name on a control command line.
+const char *const kOps[] = {"start", "stop", "restart"};
+
 bool known_op(const char *op) {
-    return std::strcmp(op, "start") == 0 || std::strcmp(op, "stop") == 0 || std::strcmp(op, "restart") == 0;
+    for (const char *known : kOps)
+        if (std::strcmp(op, known) == 0) return true;
+    return false;
 }
 
 }  // namespace
 
-int action_control(int is_post, const char *op, const char *cid, const runtime_selection &rt) {
-    if (!is_post) {
+void write_control_ops() {
+    std::putc('[', stdout);
+    for (size_t i = 0; i < sizeof kOps / sizeof kOps[0]; ++i) {
+        if (i) std::putc(',', stdout);
+        std::putc('"', stdout);
+        std::fputs(kOps[i], stdout);
+        std::putc('"', stdout);
+    }
+    std::putc(']', stdout);
+}
+
+void action_control(const action_call &call) {
+    const char *op = call.op;
+    const char *cid = call.cid;
+    const runtime_selection &rt = call.rt;
+    if (!call.req.is_post) {
         json_header_status("405 Method Not Allowed");
         std::fputs("{\"ok\":false,\"error\":\"control_requires_post\","
                    "\"hint\":\"POST ?action=control&op=start|stop|restart&cid=<id>\"}\n",
                    stdout);
-        return 0;
+        return;
+    }
+    // A form on any web page can make the operator's browser post here
+    // without asking; the browser's own headers tell such a request apart.
+    if (cross_origin_request(call.req.sec_fetch_site, call.req.origin, call.req.host)) {
+        json_header_status("403 Forbidden");
+        std::fputs("{\"ok\":false,\"error\":\"cross_origin\","
+                   "\"message\":\"control requests must come from the dashboard page itself\"}\n",
+                   stdout);
+        return;
     }
     if (!rt.available) {
         reply_runtime_missing();
-        return 0;
+        return;
     }
     if (!known_op(op)) {
         json_header_status("400 Bad Request");
-        std::fputs("{\"ok\":false,\"error\":\"invalid_op\",\"supported\":[\"start\",\"stop\",\"restart\"]}\n", stdout);
-        return 0;
+        std::fputs("{\"ok\":false,\"error\":\"invalid_op\",\"supported\":", stdout);
+        write_control_ops();
+        std::fputs("}\n", stdout);
+        return;
     }
     if (!valid_cid(cid)) {
         json_header_status("400 Bad Request");
         std::fputs("{\"ok\":false,\"error\":\"invalid_cid\","
                    "\"message\":\"cid must match [A-Za-z0-9_.-]{1,128} and may not start with - or .\"}\n",
                    stdout);
-        return 0;
+        return;
     }
 
     char command[kCommandSize];
     std::snprintf(command, sizeof command, "'%s' %s %s 2>&1", rt.bin, op, cid);
-    int status = -1;
-    char *output = run_capture(command, &status);
+    const char *commands[] = {command};
+    command_output result;
+    call.runner.run(commands, &result, 1);
     char utc[kUtcTextSize];
     utc_now(utc);
 
-    json_head_for_exit(status);
+    json_head_for_exit(result.status);
     std::fputs(",\"action\":\"control\",\"op\":", stdout);
     json_str(op);
     std::fputs(",\"cid\":", stdout);
     json_str(cid);
-    std::fprintf(stdout, ",\"exit_code\":%d,\"output\":", status);
-    json_str(output);
+    std::fprintf(stdout, ",\"exit_code\":%d,\"output\":", result.status);
+    json_str(result.text);
     std::fputs(",\"utc\":", stdout);
     json_str(utc);
     std::fputs("}\n", stdout);
-    std::free(output);
-    return 0;
+    std::free(result.text);
 }

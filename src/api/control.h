@@ -1,9 +1,14 @@
 #pragma once
 
-#include "runtime.h"
+#include "action.h"
 
-// The control action: POST only; then the runtime, the operation (start,
-// stop or restart) and the identifier are checked in that order; runs
-// "<op> <cid>" and writes the control reply (409 when the command fails).
-// Returns 0.
-int action_control(int is_post, const char *op, const char *cid, const runtime_selection &rt);
+// The control action. Checks, in this order, each with its own refusal:
+// POST only (405); a request made by a page of another origin (403, see
+// cross_origin_request); the runtime (503); the operation (start, stop or
+// restart: 400); the identifier (400). Then runs "<op> <cid>" and writes
+// the control reply (409 when the command fails or the deadline ends it).
+void action_control(const action_call &call);
+
+// Writes the array of operations the control action accepts:
+// ["start","stop","restart"].
+void write_control_ops();

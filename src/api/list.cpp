@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "../front/version.h"
+#include "front/version.h"
 #include "../reply/head.h"
 #include "../reply/json_str.h"
 #include "../reply/runtime_block.h"
@@ -37,21 +37,25 @@ void write_row(const container_entry &row) {
 
 }  // namespace
 
-int action_list(const runtime_selection &rt) {
-    int listing_status = 0;
-    int usage_status = 0;
-    char *listing = nullptr;
-    char *usage = nullptr;
-    char command[kCommandSize];
+void action_list(const action_call &call) {
+    const runtime_selection &rt = call.rt;
+    command_output listing = {nullptr, 0};
+    command_output usage = {nullptr, 0};
 
     if (rt.available) {
-        std::snprintf(command, sizeof command, kListingFormat, rt.bin);
-        listing = run_capture(command, &listing_status);
-        if (listing && listing_status == 0) read_listing(listing);
-
-        std::snprintf(command, sizeof command, kUsageFormat, rt.bin);
-        usage = run_capture(command, &usage_status);
-        if (usage && usage_status == 0 && g_container_count > 0) read_usage(usage);
+        // Both commands run at once: a list costs the slower of the two,
+        // not their sum. The usage command runs even when the listing fails.
+        char listing_command[kCommandSize];
+        char usage_command[kCommandSize];
+        std::snprintf(listing_command, sizeof listing_command, kListingFormat, rt.bin);
+        std::snprintf(usage_command, sizeof usage_command, kUsageFormat, rt.bin);
+        const char *commands[] = {listing_command, usage_command};
+        command_output outputs[2];
+        call.runner.run(commands, outputs, 2);
+        listing = outputs[0];
+        usage = outputs[1];
+        if (listing.text && listing.status == 0) read_listing(listing.text);
+        if (usage.text && usage.status == 0 && g_container_count > 0) read_usage(usage.text);
     }
 
     const state_summary sum = summarize_states();
@@ -66,11 +70,11 @@ int action_list(const runtime_selection &rt) {
         std::fputs(",\"message\":\"Neither docker nor podman was found on this node. Install a container runtime, "
                    "or set DOCKER_BIN to an explicit binary path.\"",
                    stdout);
-    } else if (listing_status != 0) {
+    } else if (listing.status != 0) {
         // A listing that could not be run or held counts as a daemon that
         // did not answer: there is no data to vouch for.
         std::fputs(",\"daemon_available\":false,\"error\":", stdout);
-        json_str(listing);
+        json_str(listing.text);
     } else {
         std::fputs(",\"daemon_available\":true", stdout);
     }
@@ -86,7 +90,6 @@ int action_list(const runtime_selection &rt) {
     }
     std::fputs("]}\n", stdout);
 
-    std::free(listing);
-    std::free(usage);
-    return 0;
+    std::free(listing.text);
+    std::free(usage.text);
 }

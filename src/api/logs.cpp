@@ -13,23 +13,28 @@
 
 void next_log_element(const char **pos, char *line) { next_line(pos, line, kLogLineMax); }
 
-int action_logs(const char *cid, const runtime_selection &rt) {
+void action_logs(const action_call &call) {
+    const char *cid = call.cid;
+    const runtime_selection &rt = call.rt;
     if (!valid_cid(cid)) {
         json_header_status("400 Bad Request");
         std::fputs("{\"ok\":false,\"error\":\"invalid_cid\",\"cid\":", stdout);
         json_str(cid);
         std::fputs("}\n", stdout);
-        return 0;
+        return;
     }
     if (!rt.available) {
         reply_runtime_missing();
-        return 0;
+        return;
     }
 
     char command[kCommandSize];
     std::snprintf(command, sizeof command, "'%s' logs --tail %d %s 2>&1", rt.bin, kLogTail, cid);
-    int status = -1;
-    char *text = run_capture(command, &status);
+    const char *commands[] = {command};
+    command_output result;
+    call.runner.run(commands, &result, 1);
+    const int status = result.status;
+    char *text = result.text;
 
     json_head_for_exit(status);
     std::fputs(",\"action\":\"logs\",\"cid\":", stdout);
@@ -49,5 +54,4 @@ int action_logs(const char *cid, const runtime_selection &rt) {
     json_str(text);
     std::fputs("}\n", stdout);
     std::free(text);
-    return 0;
 }

@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-#include "runtime.h"
+#include "action.h"
 
 // Log lines a logs request asks the runtime for.
 constexpr int kLogTail = 100;
@@ -17,5 +17,5 @@ void next_log_element(const char **pos, char *line);
 
 // The logs action: checks the identifier, then the runtime, runs
 // "logs --tail 100 <cid>" and writes the logs reply (409 when the command
-// fails). Returns 0.
-int action_logs(const char *cid, const runtime_selection &rt);
+// fails, or the deadline ends it).
+void action_logs(const action_call &call);

@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -17,8 +16,7 @@ void set_text(char *dst, size_t size, const char *src) {
 
 }  // namespace
 
-int path_has_exec(const char *name) {
-    const char *path = std::getenv("PATH");
+int path_has_exec(const char *name, const char *path) {
     if (!path || !*path) return 0;
     const size_t name_len = std::strlen(name);
     char candidate[kCandidateSize];
@@ -36,12 +34,12 @@ int path_has_exec(const char *name) {
     }
 }
 
-void select_runtime(runtime_selection *rt) {
+void select_runtime(runtime_selection *rt, const char *docker_bin, const char *path) {
     rt->bin[0] = '\0';
     rt->label[0] = '\0';
     rt->available = 0;
 
-    const char *custom = std::getenv("DOCKER_BIN");
+    const char *custom = docker_bin;
     if (custom && *custom) {
         // The executable stands between single quotes in every command
         // line; a quote or a line break could end that quoting.
@@ -51,7 +49,7 @@ void select_runtime(runtime_selection *rt) {
         rt->available = 1;
         return;
     }
-    const char *found = path_has_exec("docker") ? "docker" : path_has_exec("podman") ? "podman" : nullptr;
+    const char *found = path_has_exec("docker", path) ? "docker" : path_has_exec("podman", path) ? "podman" : nullptr;
     if (!found) return;
     set_text(rt->bin, sizeof rt->bin, found);
     set_text(rt->label, sizeof rt->label, found);

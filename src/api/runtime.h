@@ -15,10 +15,12 @@ struct runtime_selection {
 };
 
 // 1 when an entry named `name` (of any kind) exists in one of the
-// directories of PATH. Empty elements are skipped, never taken as the
-// current directory; elements too long for the candidate path are skipped.
-int path_has_exec(const char *name);
+// directories of `path` (the PATH value; null or empty finds nothing).
+// Empty elements are skipped, never taken as the current directory;
+// elements too long for the candidate path are skipped.
+int path_has_exec(const char *name, const char *path);
 
-// DOCKER_BIN when set and safe ("custom"), else docker, else podman from
-// PATH. A DOCKER_BIN holding a quote or a line break selects nothing.
-void select_runtime(runtime_selection *rt);
+// docker_bin (DOCKER_BIN) when set and safe ("custom"), else docker, else
+// podman from `path`. A DOCKER_BIN holding a quote or a line break selects
+// nothing. Either argument may be null (not set).
+void select_runtime(runtime_selection *rt, const char *docker_bin, const char *path);

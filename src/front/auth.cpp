@@ -1,7 +1,5 @@
 #include "auth.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "query.h"
@@ -11,15 +9,16 @@ namespace {
 // Room for the pwd parameter: 255 raw characters and the terminator.
 constexpr size_t kPwdSize = 256;
 
-const char kRefusal[] =
+}  // namespace
+
+const char kAuthRefusal[] =
     "Status: 401 Unauthorized\r\n"
     "Content-Type: application/json; charset=utf-8\r\n"
     "Cache-Control: no-store\r\n"
     "X-Content-Type-Options: nosniff\r\n"
     "\r\n"
     "{\"ok\":false,\"error\":\"invalid node password\"}\n";
-
-}  // namespace
+const unsigned kAuthRefusalLen = sizeof kAuthRefusal - 1;
 
 int same_secret(const char *secret, const char *given) {
     const size_t secret_len = std::strlen(secret);
@@ -34,16 +33,14 @@ int same_secret(const char *secret, const char *given) {
     return diff == 0;
 }
 
-int node_auth_ok() {
-    const char *password = std::getenv("KELM_PASSWORD");
+int node_auth_ok(const request &req) {
+    const char *password = req.password;
     if (!password || !*password) return 1;
 
-    const char *header = std::getenv("HTTP_X_KELM_PASSWORD");
-    if (header && same_secret(password, header)) return 1;
+    if (req.header_password && same_secret(password, req.header_password)) return 1;
 
-    const char *authorization = std::getenv("HTTP_AUTHORIZATION");
-    if (authorization) {
-        const char *p = authorization;
+    if (req.authorization) {
+        const char *p = req.authorization;
         while (*p == ' ') ++p;
         if (std::strncmp(p, "Bearer ", 7) == 0) {
             p += 7;
@@ -52,16 +49,9 @@ int node_auth_ok() {
         }
     }
 
-    const char *query = std::getenv("QUERY_STRING");
-    if (query) {
+    if (req.query_set) {
         char pwd[kPwdSize];
-        if (get_query_val(query, "pwd", pwd, sizeof pwd) && same_secret(password, pwd)) return 1;
+        if (get_query_val(req.query, "pwd", pwd, sizeof pwd) && same_secret(password, pwd)) return 1;
     }
     return 0;
-}
-
-void require_node_auth() {
-    if (node_auth_ok()) return;
-    std::fwrite(kRefusal, 1, sizeof kRefusal - 1, stdout);
-    std::exit(0);
 }

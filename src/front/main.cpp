@@ -6,11 +6,14 @@
 #include <cstring>
 
 #include "../api/mode_json.h"
+#include "../api/process_runner.h"
 #include "../page/page.h"
 #include "auth.h"
+#include "deadline.h"
 #include "intake.h"
 #include "query.h"
-#include "version.h"
+#include "request.h"
+#include "front/version.h"
 
 namespace {
 
@@ -33,10 +36,12 @@ void put(const char *text, size_t len) { std::fwrite(text, 1, len, stdout); }
 }  // namespace
 
 int main(int argc, char **argv) {
+    request req = {};
+    req.started = monotonic_now();
     std::setvbuf(stdout, g_out_buffer, _IOFBF, sizeof g_out_buffer);
     // A host that hangs up early must not kill the run: writes then fail
     // quietly and the exit status stays 0. Runtime commands get the default
-    // disposition back (see run_capture).
+    // disposition back (see process_runner).
     std::signal(SIGPIPE, SIG_IGN);
 
     if (argc > 1) {
@@ -59,20 +64,28 @@ int main(int argc, char **argv) {
         return 0;
     }
 
-    require_node_auth();
+    // The whole request, the POST body included, is taken in before any
+    // reply: a host that is still writing the body when the reply comes may
+    // drop the reply.
+    read_request(&req);
 
-    const char *query = std::getenv("QUERY_STRING");
-    if (!query) query = "";
-    char *body = is_post_request() ? read_post_body() : nullptr;
+    if (!node_auth_ok(req)) {
+        put(kAuthRefusal, kAuthRefusalLen);
+        std::free(req.body);
+        return 0;
+    }
 
+    const char *query = req.query;
     if (std::strstr(query, "action=") || std::strstr(query, "format=json") ||
-        (body && std::strstr(body, "action="))) {
-        int status = mode_json(query, body, is_post_request());
-        std::free(body);
+        (req.body && std::strstr(req.body, "action="))) {
+        process_runner runner(deadline_after(req.started, req.timeout_seconds));
+        int status = mode_json(req, runner);
+        std::free(req.body);
         return status;
     }
 
-    std::free(body);
+    std::free(req.body);
+    req.body = nullptr;
     char embed[kEmbedSize];
     int embedded = get_query_val(query, "embed", embed, sizeof embed) &&
                    (std::strcmp(embed, "1") == 0 || std::strcmp(embed, "true") == 0);

@@ -17,8 +17,8 @@ add_custom_command(
     OUTPUT ${HULLMON_PAGE_BLOBS}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/src/page
     COMMAND ${CMAKE_COMMAND} -DPAGE_DIR=${HULLMON_PAGE_DIR} -DOUT=${HULLMON_PAGE_BLOBS}
-            -P ${HULLMON_PAGE_DIR}/page_embed.cmake
-    DEPENDS ${HULLMON_PAGE_ASSETS} ${HULLMON_PAGE_DIR}/page_embed.cmake
+            -DVERSION=${PROJECT_VERSION} -P ${HULLMON_PAGE_DIR}/page_embed.cmake
+    DEPENDS ${HULLMON_PAGE_ASSETS} ${HULLMON_PAGE_DIR}/page_embed.cmake ${PROJECT_SOURCE_DIR}/CMakeLists.txt
     COMMENT "Embedding the dashboard page"
     VERBATIM)
 

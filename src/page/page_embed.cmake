@@ -1,10 +1,12 @@
 # Builds the page's byte blobs from the template page.html and the files it
-# names. Run as: cmake -DPAGE_DIR=<src/page> -DOUT=<generated .cpp> -P page_embed.cmake
+# names. Run as:
+#   cmake -DPAGE_DIR=<src/page> -DOUT=<generated .cpp> -DVERSION=<x.y.z> -P page_embed.cmake
 #
 # Template syntax, chosen so the skeleton can be read one element per line
 # while the document carries line feeds only where the page needs them:
 #   - every line feed of the template, with the indentation after it, is dropped;
 #   - @@LF@@ stands for one line feed;
+#   - @@VERSION@@ stands for the program's version (project() in CMakeLists.txt);
 #   - @@NAME.EXT@@ stands for the bytes of the file NAME.EXT beside the
 #     template, less one trailing line feed (the editor's final newline);
 #   - @@back_link@@ splits the document: the bytes before it, the bytes of
@@ -14,8 +16,8 @@
 
 cmake_minimum_required(VERSION 3.18)
 
-if(NOT PAGE_DIR OR NOT OUT)
-  message(FATAL_ERROR "page_embed.cmake needs -DPAGE_DIR and -DOUT")
+if(NOT PAGE_DIR OR NOT OUT OR NOT VERSION)
+  message(FATAL_ERROR "page_embed.cmake needs -DPAGE_DIR, -DOUT and -DVERSION")
 endif()
 
 # Hex of one file, without its final line feed. Hex digits come in pairs, so
@@ -65,6 +67,9 @@ while(NOT tpl STREQUAL "")
   string(SUBSTRING "${tpl}" ${rest} -1 tpl)
   if(name STREQUAL "LF")
     string(APPEND blob${blob_index} "0a")
+  elseif(name STREQUAL "VERSION")
+    string(HEX "${VERSION}" hex)
+    string(APPEND blob${blob_index} "${hex}")
   elseif(name STREQUAL "back_link")
     if(NOT blob_index EQUAL 0)
       message(FATAL_ERROR "page.html: @@back_link@@ may appear only once")

@@ -1,9 +1,18 @@
 #include <gtest/gtest.h>
 
 #include "front/auth.h"
-#include "scoped_env.h"
 
 namespace {
+
+request make_request(const char *password, const char *header, const char *authorization, const char *query) {
+    request req = {};
+    req.password = password;
+    req.header_password = header;
+    req.authorization = authorization;
+    req.query_set = query != nullptr;
+    req.query = query ? query : "";
+    return req;
+}
 
 struct auth_case {
     const char *what;
@@ -44,30 +53,18 @@ TEST(NodeAuth, EachWayAndItsRules) {
         {"pwd second occurrence ignored", "s3cret", nullptr, nullptr, "pwd=no&pwd=s3cret", 0},
     };
     for (const auth_case &c : cases) {
-        scoped_env env;
-        env.set("KELM_PASSWORD", c.password);
-        env.set("HTTP_X_KELM_PASSWORD", c.header);
-        env.set("HTTP_AUTHORIZATION", c.authorization);
-        env.set("QUERY_STRING", c.query);
-        EXPECT_EQ(node_auth_ok(), c.allowed) << c.what;
+        EXPECT_EQ(node_auth_ok(make_request(c.password, c.header, c.authorization, c.query)), c.allowed) << c.what;
     }
 }
 
 TEST(NodeAuth, PwdTakesAtMost255RawCharacters) {
     std::string secret(255, 'k');
     std::string query = "pwd=" + secret;
-    scoped_env env;
-    env.set("HTTP_X_KELM_PASSWORD", nullptr);
-    env.set("HTTP_AUTHORIZATION", nullptr);
-    env.set("KELM_PASSWORD", secret.c_str());
-    env.set("QUERY_STRING", query.c_str());
-    EXPECT_EQ(node_auth_ok(), 1);
+    EXPECT_EQ(node_auth_ok(make_request(secret.c_str(), nullptr, nullptr, query.c_str())), 1);
     // A 256-character password can never be matched through pwd.
     std::string longer(256, 'k');
-    env.set("KELM_PASSWORD", longer.c_str());
     std::string longer_query = "pwd=" + longer;
-    env.set("QUERY_STRING", longer_query.c_str());
-    EXPECT_EQ(node_auth_ok(), 0);
+    EXPECT_EQ(node_auth_ok(make_request(longer.c_str(), nullptr, nullptr, longer_query.c_str())), 0);
 }
 
 TEST(SameSecret, EqualOnlyForIdenticalTexts) {

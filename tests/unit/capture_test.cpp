@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "api/capture.h"
+#include "api/process_runner.h"
 
 namespace {
 
@@ -17,14 +18,16 @@ struct captured {
 };
 
 captured capture(const std::string &command) {
-    int status = 12345;
-    char *text = run_capture(command.c_str(), &status);
-    captured c{text ? std::string(text) : std::string(), text == nullptr, status};
-    std::free(text);
+    process_runner runner(deadline_after(monotonic_now(), 0));
+    const char *commands[] = {command.c_str()};
+    command_output out = {nullptr, 12345};
+    runner.run(commands, &out, 1);
+    captured c{out.text ? std::string(out.text) : std::string(), out.text == nullptr, out.status};
+    std::free(out.text);
     return c;
 }
 
-TEST(RunCapture, OutputsAndExitStatuses) {
+TEST(ProcessRunner, OutputsAndExitStatuses) {
     const struct {
         const char *command;
         std::string text;
@@ -52,7 +55,7 @@ TEST(RunCapture, OutputsAndExitStatuses) {
     }
 }
 
-TEST(RunCapture, CrLfFoldedAcrossReads) {
+TEST(ProcessRunner, CrLfFoldedAcrossReads) {
     // 4095 bytes, then CR at the end of the first 4096-byte read and LF at
     // the start of the next: still one LF.
     captured got = capture("head -c 4095 /dev/zero | tr '\\0' a; printf '\\r'; sleep 0.2; printf '\\nb'");
@@ -60,7 +63,7 @@ TEST(RunCapture, CrLfFoldedAcrossReads) {
     EXPECT_EQ(got.text.substr(4094), "a\nb");
 }
 
-TEST(RunCapture, LargeOutputKeptWhole) {
+TEST(ProcessRunner, LargeOutputKeptWhole) {
     captured got = capture("head -c 300000 /dev/zero | tr '\\0' x");
     EXPECT_EQ(got.status, 0);
     EXPECT_EQ(got.text, std::string(300000, 'x'));

@@ -54,10 +54,8 @@ TEST_F(RuntimeSearch, PathElements) {
         {none + ":" + none + ":" + only_docker, 1, 0},
     };
     for (const auto &c : cases) {
-        scoped_env env;
-        env.set("PATH", c.path.c_str());
-        EXPECT_EQ(path_has_exec("docker"), c.docker) << c.path;
-        EXPECT_EQ(path_has_exec("podman"), c.podman) << c.path;
+        EXPECT_EQ(path_has_exec("docker", c.path.c_str()), c.docker) << c.path;
+        EXPECT_EQ(path_has_exec("podman", c.path.c_str()), c.podman) << c.path;
     }
 }
 
@@ -66,11 +64,8 @@ TEST_F(RuntimeSearch, EmptyElementIsNotTheCurrentFolder) {
     char old[4096];
     ASSERT_NE(getcwd(old, sizeof old), nullptr);
     ASSERT_EQ(chdir(here.c_str()), 0);
-    scoped_env env;
-    env.set("PATH", ":");
-    EXPECT_EQ(path_has_exec("docker"), 0);
-    env.set("PATH", nullptr);
-    EXPECT_EQ(path_has_exec("docker"), 0);
+    EXPECT_EQ(path_has_exec("docker", ":"), 0);
+    EXPECT_EQ(path_has_exec("docker", nullptr), 0);
     ASSERT_EQ(chdir(old), 0);
 }
 
@@ -89,15 +84,12 @@ TEST_F(RuntimeSearch, ElementLengthLimit) {
     grow_to(1015);
     ASSERT_EQ(dir.size(), 1015u);
     std::ofstream(dir + "/docker").put('x');
-    scoped_env env;
-    env.set("PATH", dir.c_str());
-    EXPECT_EQ(path_has_exec("docker"), 1);
+    EXPECT_EQ(path_has_exec("docker", dir.c_str()), 1);
     // One more character and the element is skipped without a test.
     std::string longer = dir + "/b";
     mkdir(longer.c_str(), 0755);
     std::ofstream(longer + "/docker").put('x');
-    env.set("PATH", longer.c_str());
-    EXPECT_EQ(path_has_exec("docker"), 0);
+    EXPECT_EQ(path_has_exec("docker", longer.c_str()), 0);
 }
 
 TEST_F(RuntimeSearch, Selection) {
@@ -124,12 +116,9 @@ TEST_F(RuntimeSearch, Selection) {
         {"cut to 511", long_bin, "", 1, std::string(511, 'b'), "custom"},
     };
     for (const auto &c : cases) {
-        scoped_env env;
-        env.set("DOCKER_BIN", c.docker_bin == "(unset)" ? nullptr : c.docker_bin.c_str());
-        env.set("PATH", c.path.c_str());
         runtime_selection rt;
         std::memset(&rt, 'z', sizeof rt);
-        select_runtime(&rt);
+        select_runtime(&rt, c.docker_bin == "(unset)" ? nullptr : c.docker_bin.c_str(), c.path.c_str());
         EXPECT_EQ(rt.available, c.available) << c.what;
         EXPECT_EQ(std::string(rt.bin), c.bin) << c.what;
         EXPECT_EQ(std::string(rt.label), c.label) << c.what;

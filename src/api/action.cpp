@@ -1,0 +1,35 @@
+#include "action.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "control.h"
+#include "info.h"
+#include "list.h"
+#include "logs.h"
+
+const action_entry kActions[] = {
+    {"list", action_list},
+    {"info", action_info},
+    {"logs", action_logs},
+    {"control", action_control},
+};
+const int kActionCount = sizeof kActions / sizeof kActions[0];
+
+void write_supported_actions() {
+    std::putc('[', stdout);
+    for (int i = 0; i < kActionCount; ++i) {
+        if (i) std::putc(',', stdout);
+        std::putc('"', stdout);
+        std::fputs(kActions[i].name, stdout);
+        std::putc('"', stdout);
+    }
+    std::putc(']', stdout);
+}
+
+action_handler find_action(const char *name) {
+    if (!*name) return action_list;
+    for (const action_entry &a : kActions)
+        if (std::strcmp(a.name, name) == 0) return a.handler;
+    return nullptr;
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "../front/deadline.h"
+#include "capture.h"
+#include "runner.h"
+
+// The runner of real runtime commands. Each command line runs under
+// /bin/sh -c in a process group of its own, with every signal at its
+// default and an empty signal mask, standard input from /dev/null and
+// standard output into a pipe that is read as it fills (all of a request's
+// commands at once, through poll). Output is folded as capture_append
+// does.
+//
+// Endings:
+//   - normal: once a command's output has ended and its shell has exited,
+//     what is left of its group is killed and collected;
+//   - the deadline passes: SIGTERM to each unfinished group, SIGKILL one
+//     second later; such a command reports status 124 and its text ends
+//     with the line "hullmon: timed out after N s";
+//   - the host hangs up (see hangup.h): SIGKILL to each unfinished group;
+//   - output that cannot be held: SIGKILL to that group, status -1, no text.
+// In every case each process of each group has been collected before run
+// returns.
+class process_runner : public command_runner {
+public:
+    explicit process_runner(const deadline &until) : until_(until) {}
+    void run(const char *const *commands, command_output *out, int count) override;
+
+private:
+    deadline until_;
+};
+
+// Appends the deadline's line ("hullmon: timed out after N s" and a line
+// feed) to a command's captured text, with a line feed first when the text
+// is not empty and does not end with one. Returns 0 when memory runs out.
+int append_timeout_note(capture_text *cap, int seconds);

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <ctime>
+
+// Everything one run learns from the outside world, read once by main:
+// the CGI variables, the configuration variables and the POST body. Below
+// main nothing reads the environment; each part is handed this record.
+// Text members are null when their variable is not set (an empty value
+// stays an empty text: for some checks "present but empty" matters).
+struct request {
+    const char *query;          // QUERY_STRING, or "" when not set
+    bool query_set;             // QUERY_STRING was set
+    char *body;                 // the kept POST body (heap, owned by main), or null
+    int is_post;                // 1 when REQUEST_METHOD is exactly "POST"
+
+    const char *password;       // KELM_PASSWORD
+    const char *header_password;  // HTTP_X_KELM_PASSWORD
+    const char *authorization;  // HTTP_AUTHORIZATION
+
+    const char *docker_bin;     // DOCKER_BIN
+    const char *path;           // PATH
+
+    const char *sec_fetch_site;  // HTTP_SEC_FETCH_SITE
+    const char *origin;          // HTTP_ORIGIN
+    const char *host;            // HTTP_HOST
+
+    int timeout_seconds;        // from HULLMON_TIMEOUT; 0: no deadline
+    timespec started;           // CLOCK_MONOTONIC when the run began
+};
+
+// Default deadline for a request's runtime commands, and the largest one
+// HULLMON_TIMEOUT may set.
+constexpr int kDefaultTimeout = 30;
+constexpr int kMaxTimeout = 3600;
+
+// HULLMON_TIMEOUT as a number of seconds: unset or empty gives 30; a
+// decimal integer from 1 to 3600 is used as given; "0" means no deadline;
+// any other text gives 30.
+int timeout_from_text(const char *text);
