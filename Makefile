@@ -6,9 +6,12 @@ JOBS ?= 2
 
 all: build
 
+# The program as shipped: a statically linked release build without the
+# tests, the one `make run`, `cmake --install build` and `make bench` use.
+# The tests build their own (scripts/test.sh, in build-test/).
 build:
 	./scripts/deps.sh
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DHULLMON_TESTS=OFF
 	cmake --build $(BUILD) -j$(JOBS)
 
 test:
@@ -17,8 +20,8 @@ test:
 run: build
 	./scripts/run.sh $(BUILD)/hullmon
 
-bench:
-	./bench/run.sh
+bench: build
+	BENCH_PROGRAM=$(abspath $(BUILD))/hullmon ./bench/run.sh
 
 fuzz:
 	./fuzz/run.sh

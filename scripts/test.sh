@@ -3,7 +3,7 @@
 # test registered in CTest (unit, black-box cases, browser, real engine).
 set -e
 cd "$(dirname "$0")/.."
-BUILD=${BUILD:-build}
+BUILD=${BUILD:-build-test}
 
 ./scripts/deps.sh
 for setup in tests/*/setup.sh fuzz/setup.sh; do
