@@ -5,14 +5,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "../api/mode_json.h"
 #include "../api/process_runner.h"
-#include "../page/page.h"
-#include "auth.h"
 #include "deadline.h"
 #include "intake.h"
-#include "query.h"
 #include "request.h"
+#include "serve.h"
 #include "front/version.h"
 
 namespace {
@@ -23,9 +20,6 @@ const char kUsage[] =
     "hullmon " HULLMON_VERSION "\n"
     "usage: hullmon [--meta|--version|--help]\n"
     "       QUERY_STRING='action=list|info|logs&cid=<id>' hullmon\n";
-
-// Room for the embed parameter: 15 raw characters and the terminator.
-constexpr size_t kEmbedSize = 16;
 
 // One fully buffered output stream, large enough for the page and for most
 // replies, so a request usually costs a single write.
@@ -68,26 +62,8 @@ int main(int argc, char **argv) {
     // reply: a host that is still writing the body when the reply comes may
     // drop the reply.
     read_request(&req);
-
-    if (!node_auth_ok(req)) {
-        put(kAuthRefusal, kAuthRefusalLen);
-        std::free(req.body);
-        return 0;
-    }
-
-    const char *query = req.query;
-    if (std::strstr(query, "action=") || std::strstr(query, "format=json") ||
-        (req.body && std::strstr(req.body, "action="))) {
-        process_runner runner(deadline_after(req.started, req.timeout_seconds));
-        int status = mode_json(req, runner);
-        std::free(req.body);
-        return status;
-    }
-
+    process_runner runner(deadline_after(req.started, req.timeout_seconds));
+    int status = serve_request(req, runner);
     std::free(req.body);
-    req.body = nullptr;
-    char embed[kEmbedSize];
-    int embedded = get_query_val(query, "embed", embed, sizeof embed) &&
-                   (std::strcmp(embed, "1") == 0 || std::strcmp(embed, "true") == 0);
-    return mode_html(embedded);
+    return status;
 }
