@@ -23,6 +23,8 @@
 //                compares those bytes
 //   stdin-held   (empty) standard input stays open after the stdin bytes,
 //                like a host that announced more body than it sends
+//   unread       N: the program must leave exactly N bytes of its standard
+//                input unread (input is held open, as with stdin-held)
 //   signal       "TERM|HUP|INT <ms>": sent to the program that long after
 //                its start, like a host whose client went away
 //   gone         a file (usually under {TMP}) that the fake runtime fills
@@ -45,6 +47,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -76,6 +79,7 @@ struct run_result {
     int wait_status = 0;
     pid_t pid = 0;
     time_t started = 0, ended = 0;
+    long unread = -1;  // input bytes the program left unread (when held open)
 };
 
 [[noreturn]] void fail(const std::string &why) {
@@ -246,6 +250,7 @@ run_result run_program(const std::string &program, const std::vector<std::string
     timespec t0;
     clock_gettime(CLOCK_MONOTONIC, &t0);
     bool signal_due = opt.signal_number != 0;
+    bool refused = false;  // writing the input failed: the program closed it
     int in_pipe[2], out_pipe[2], err_pipe[2];
     if (pipe(in_pipe) || pipe(out_pipe) || pipe(err_pipe)) fail("pipe");
     run_result r;
@@ -300,7 +305,7 @@ run_result run_program(const std::string &program, const std::vector<std::string
         int n = 0;
         if (out_pipe[0] >= 0) fds[n++] = {out_pipe[0], POLLIN, 0};
         if (err_pipe[0] >= 0) fds[n++] = {err_pipe[0], POLLIN, 0};
-        if (in_fd >= 0 && written < input.size()) fds[n++] = {in_fd, POLLOUT, 0};
+        if (in_fd >= 0 && written < input.size() && !refused) fds[n++] = {in_fd, POLLOUT, 0};
         if (poll(fds, static_cast<nfds_t>(n), signal_due ? 10 : 1000) < 0 && errno != EINTR) fail("poll");
         if (signal_due && ms_since(t0) >= opt.signal_after_ms) {
             kill(pid, opt.signal_number);
@@ -315,8 +320,9 @@ run_result run_program(const std::string &program, const std::vector<std::string
             if (fds[i].fd == in_fd) {
                 ssize_t w = write(in_fd, input.data() + written, input.size() - written);
                 if (w > 0) written += static_cast<size_t>(w);
-                if (w < 0 && errno != EAGAIN) written = input.size();
-                if (written == input.size() && !opt.hold_stdin) {
+                // The program will read no more: what is left counts as unread.
+                if (w < 0 && errno != EAGAIN) refused = true;
+                if ((refused || written == input.size()) && !opt.hold_stdin) {
                     close(in_fd);
                     in_fd = -1;
                 }
@@ -337,6 +343,9 @@ run_result run_program(const std::string &program, const std::vector<std::string
         }
         // Once the program has closed its outputs it reads no more input.
         if (open_outputs == 0 && in_fd >= 0) {
+            int pending = 0;
+            if (ioctl(in_fd, FIONREAD, &pending) == 0)
+                r.unread = static_cast<long>(input.size() - written) + pending;
             close(in_fd);
             in_fd = -1;
         }
@@ -444,6 +453,8 @@ int main(int argc, char **argv) {
             opt.stdout_closed = true;
         } else if (s.name == "stdin-held") {
             opt.hold_stdin = true;
+        } else if (s.name == "unread") {
+            opt.hold_stdin = true;
         } else if (s.name == "read-bytes") {
             opt.read_limit = std::atol(s.raw.c_str());
         } else if (s.name == "signal") {
@@ -459,7 +470,8 @@ int main(int argc, char **argv) {
                 if (l.compare(0, 3, "as ") != 0) fail("unknown limit " + l);
                 opt.address_space = std::atol(l.c_str() + 3);
             }
-        } else if (s.name != "stdout" && s.name != "exit" && s.name != "record" && s.name != "marker") {
+        } else if (s.name != "stdout" && s.name != "exit" && s.name != "record" && s.name != "marker" &&
+                   s.name != "unread") {
             fail("unknown section " + s.name);
         }
     }
@@ -496,6 +508,12 @@ int main(int argc, char **argv) {
                            std::to_string(want_exit));
     if (!r.err.empty()) problems.push_back("stderr not empty: " + visible(r.err, 0, 400));
 
+    if (const section *u = find(sections, "unread")) {
+        const long want = std::atol(u->raw.c_str());
+        if (r.unread != want)
+            problems.push_back("input left unread: " + std::to_string(r.unread) + " bytes, expected " +
+                               std::to_string(want));
+    }
     if (const section *rec = find(sections, "record")) {
         // The commands of one request may run together, so their order in
         // the record is not part of what is checked.

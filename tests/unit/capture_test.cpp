@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 #include <cstdlib>
 #include <string>
@@ -116,6 +119,32 @@ TEST(ExitStatusOf, PlainCodesAndSignals) {
     EXPECT_EQ(exit_status_of(255 << 8), 255);
     EXPECT_EQ(exit_status_of(9), 137);   // killed by SIGKILL
     EXPECT_EQ(exit_status_of(15), 143);  // by SIGTERM
+}
+
+}  // namespace
+
+namespace {
+
+// The first command waits for a file that only the second one makes: run
+// one after the other, the first would wait until the deadline ends it.
+TEST(ProcessRunner, RunsAnActionsCommandsTogether) {
+    char dir[] = "/tmp/hullmon-runner-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string flag = std::string(dir) + "/flag";
+    const std::string waits = "while [ ! -e '" + flag + "' ]; do sleep 0.01; done; echo first";
+    const std::string makes = "touch '" + flag + "'; echo second";
+    const char *commands[] = {waits.c_str(), makes.c_str()};
+    command_output out[2];
+    process_runner runner(deadline_after(monotonic_now(), 10));
+    runner.run(commands, out, 2);
+    EXPECT_EQ(out[0].status, 0);
+    EXPECT_STREQ(out[0].text, "first\n");
+    EXPECT_EQ(out[1].status, 0);
+    EXPECT_STREQ(out[1].text, "second\n");
+    std::free(out[0].text);
+    std::free(out[1].text);
+    std::remove(flag.c_str());
+    rmdir(dir);
 }
 
 }  // namespace
