@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= 2
 
-.PHONY: all build test run bench fuzz clean
+.PHONY: all build test run bench fuzz deb clean
 
 all: build
 
@@ -25,6 +25,12 @@ bench: build
 
 fuzz:
 	./fuzz/run.sh
+
+# The Debian package build-deb/hullmon_<version>_<arch>.deb: the same
+# statically linked program, the guides and the site files (packaging/).
+deb:
+	./scripts/deps.sh
+	./packaging/deb.sh build-deb
 
 clean:
 	rm -rf $(BUILD)

@@ -8,12 +8,16 @@
 #   BIND            address to listen on (127.0.0.1)
 #   KELM_PASSWORD   node password the program asks for (none)
 #   DOCKER_BIN      explicit runtime executable, as hullmon itself reads it
-#   SANDBOX         1: always use the bundled sandbox; 0: never; unset: choose
+#   SANDBOX         1: always use the bundled sandbox (podman); docker: the
+#                   sandbox's own Docker Engine; 0: never; unset: choose
 #
 # The node's own runtime is used when the one hullmon would select (DOCKER_BIN,
 # else docker, else podman on PATH) answers its `info` command and holds at
 # least one container; otherwise the bundled sandbox (scripts/sandbox.sh) is
 # started with sample containers in every state, and stopped again on exit.
+# SANDBOX=docker starts a real Docker Engine (Debian's dockerd) with its data
+# under the build folder instead, with the same samples, reached through
+# Debian's docker client; on exit the engine stops and its files go.
 set -eu
 
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -32,23 +36,23 @@ sandbox_dir=$build/sandbox
 
 say() { printf 'run: %s\n' "$*"; }
 
+case ${SANDBOX:-} in
+'' | 0 | 1 | docker) ;;
+*) say "SANDBOX is 1, docker or 0, not '$SANDBOX'"; exit 2 ;;
+esac
 if ! command -v lighttpd >/dev/null 2>&1 && [ ! -x /usr/sbin/lighttpd ]; then
-    say "installing lighttpd"
-    as_root=""
-    [ "$(id -u)" -ne 0 ] && as_root=sudo
-    $as_root env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 update -qq
-    $as_root env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 \
-        install -y -qq --no-install-recommends lighttpd >/dev/null
+    "$here/scripts/deps.sh" lighttpd
 fi
 LIGHTTPD=$(command -v lighttpd 2>/dev/null || echo /usr/sbin/lighttpd)
 
 lighttpd_pid=""
 sandbox_started=0
+engine_started=0
 cleanup() {
-    trap - INT TERM EXIT
+    trap - INT TERM HUP EXIT
     # Whatever happened to the terminal or a pipe we print into, the
     # cleanup runs to its end.
-    trap '' INT PIPE
+    trap '' INT HUP PIPE
     set +e
     if [ -n "$lighttpd_pid" ]; then
         kill "$lighttpd_pid" 2>/dev/null || true
@@ -58,10 +62,15 @@ cleanup() {
         say "stopping the sandbox's containers"
         "$here/scripts/sandbox.sh" -d "$sandbox_dir" down || true
     fi
+    if [ "$engine_started" -eq 1 ]; then
+        say "stopping the sandbox's Docker Engine and removing its files"
+        "$here/scripts/sandbox.sh" -d "$sandbox_dir" undockerd || true
+    fi
 }
 trap cleanup EXIT
 trap 'exit 0' INT   # Ctrl-C is the normal way to stop
 trap 'exit 143' TERM
+trap 'exit 129' HUP   # the terminal was closed
 
 # The runtime hullmon itself would select, by the same rule.
 node_rt=""
@@ -77,6 +86,8 @@ use_sandbox=1
 why="no docker or podman on this node"
 if [ "${SANDBOX:-}" = 1 ]; then
     why="SANDBOX=1"
+elif [ "${SANDBOX:-}" = docker ]; then
+    use_sandbox=docker
 elif [ -n "$node_rt" ]; then
     if timeout 20 "$node_rt" info >/dev/null 2>&1; then
         if [ "${SANDBOX:-}" = 0 ] || [ -n "$(timeout 20 "$node_rt" ps -a -q 2>/dev/null)" ]; then
@@ -88,12 +99,20 @@ elif [ -n "$node_rt" ]; then
         why="the node's $node_rt does not answer ('$node_rt info' fails)"
     fi
 fi
-if [ "$use_sandbox" -eq 1 ] && [ "${SANDBOX:-}" = 0 ]; then
+if [ "$use_sandbox" = 1 ] && [ "${SANDBOX:-}" = 0 ]; then
     say "SANDBOX=0 but $why"
     exit 1
 fi
 
-if [ "$use_sandbox" -eq 1 ]; then
+if [ "$use_sandbox" = docker ]; then
+    say "SANDBOX=docker: starting the sandbox's Docker Engine (dockerd, data in $sandbox_dir/dockerd)"
+    engine_started=1
+    DOCKER_HOST=$("$here/scripts/sandbox.sh" -d "$sandbox_dir" dockerd-up)
+    DOCKER_BIN=""
+    # hullmon looks docker up on PATH: Debian's client comes first.
+    PATH=/usr/bin:$PATH
+    say "Docker Engine ready at $DOCKER_HOST: sample containers running, paused, exited and created"
+elif [ "$use_sandbox" = 1 ]; then
     say "$why: starting the bundled sandbox (podman with runc, storage in $sandbox_dir)"
     sandbox_started=1
     "$here/scripts/sandbox.sh" -d "$sandbox_dir" up

@@ -12,4 +12,6 @@ done
 
 cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$BUILD" -j2
-ctest --test-dir "$BUILD" --output-on-failure -j2
+# CTEST_ARGS: more ctest arguments, such as --output-junit FILE (.ci/run).
+# shellcheck disable=SC2086 # one word per argument
+ctest --test-dir "$BUILD" --output-on-failure -j2 ${CTEST_ARGS:-}

@@ -9,8 +9,8 @@
 // Inputs (environment): HULLMON_BIN and FAKE_RUNTIME as for harness.mjs;
 // SANDBOX_DIR, the sandbox folder. Exits 77 (skipped) where the sandbox or
 // the browser cannot run here: not root, or podman, runc, Chromium,
-// lighttpd or playwright-core missing (tests/browser/setup.sh and
-// tests/runtime/setup.sh install them).
+// lighttpd or playwright-core missing (tests/runtime/setup.sh and
+// tests/browser/setup.sh install them).
 
 import assert from 'node:assert/strict';
 import { spawnSync } from 'node:child_process';
@@ -34,10 +34,8 @@ const anyOf = (...files) => files.some((f) => fs.existsSync(f));
 if (process.getuid() !== 0) skip('the podman sandbox needs root');
 if (!anyOf('/usr/bin/podman')) skip('podman is missing (tests/runtime/setup.sh installs it)');
 if (!anyOf('/usr/sbin/runc', '/usr/bin/runc')) skip('runc is missing (tests/runtime/setup.sh installs it)');
-if (!anyOf(process.env.CHROMIUM_BIN || '/usr/bin/chromium')) skip('Chromium is missing (tests/browser/setup.sh installs it)');
-if (!anyOf(process.env.LIGHTTPD_BIN || '/usr/sbin/lighttpd')) skip('lighttpd is missing (tests/browser/setup.sh installs it)');
-const harness = await import('./harness.mjs').catch((e) => skip(`the browser harness cannot load: ${e.message}`));
-const { launchBrowser, openPage, startServer, until } = harness;
+// The harness skips in the same way where a browser tool is missing.
+const { launchBrowser, openPage, startServer, until } = await import('./harness.mjs');
 
 // The reply every refused request gets, whatever its op and cid.
 const REFUSED = '{"ok":false,"error":"cross_origin","message":"control requests must come from the dashboard page itself"}\n';

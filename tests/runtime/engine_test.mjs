@@ -528,6 +528,18 @@ if (part !== "daemon-down" && process.getuid && process.getuid() !== 0) {
   console.log("skipped: the podman sandbox needs root");
   process.exit(77);
 }
+// A test installs nothing: what is missing makes it skip, and
+// tests/runtime/setup.sh (run by `make test` beforehand) installs it.
+{
+  const missing = [];
+  if (part !== "daemon-down") missing.push(run(SANDBOX_SH, ["-d", SANDBOX, "missing", "podman"]).out.trim());
+  if (part !== "podman" && !fs.existsSync(DOCKER_CLIENT)) missing.push("docker.io");
+  if (part === "lighttpd" && !fs.existsSync("/usr/sbin/lighttpd")) missing.push("lighttpd");
+  if (missing.join("")) {
+    console.log("skipped: missing Debian packages: " + missing.filter(Boolean).join(" ") + " (tests/runtime/setup.sh installs them)");
+    process.exit(77);
+  }
+}
 try {
   await PARTS[part]();
 } catch (e) {

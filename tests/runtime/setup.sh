@@ -1,6 +1,7 @@
 #!/bin/sh
 # Installs what the real-engine tests need, when missing: the sandbox's
-# podman, runc and static busybox (scripts/sandbox.sh install), lighttpd,
+# engines, podman with runc and the Docker Engine (docker.io, containerd),
+# and its static busybox (scripts/sandbox.sh install), lighttpd,
 # nginx with fcgiwrap and Apache (the server tests), the Debian package tools
 # and lintian (the package test), a docker command-line client at
 # /usr/bin/docker (Debian's docker.io) and Node to run the tests. Quick when

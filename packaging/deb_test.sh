@@ -1,0 +1,76 @@
+#!/bin/sh
+# The package as an operator gets it: builds it (packaging/deb.sh), checks
+# its fields and files, runs the unpacked program behind Apache in front of
+# the podman sandbox (tests/runtime/servers_test.mjs apache), and lets
+# lintian judge it, allowing no error. Exits 77 (skip) when a tool is missing.
+#
+# usage: packaging/deb_test.sh BUILD_DIR SANDBOX_DIR [NODE]
+set -eu
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=$1
+sandbox=$2
+node=${3:-node}
+
+for tool in cpack dpkg-deb lintian readelf "$node"; do
+    if ! command -v "$tool" >/dev/null 2>&1; then
+        echo "skipped: $tool is missing (tests/runtime/setup.sh installs dpkg-dev and lintian)"
+        exit 77
+    fi
+done
+
+fail() {
+    echo "FAIL $*"
+    exit 1
+}
+
+deb=$("$here/packaging/deb.sh" "$build" | tail -n 1)
+version=$(sed -n 's/^project(hullmon VERSION \([0-9.]*\).*/\1/p' "$here/CMakeLists.txt")
+arch=$(dpkg --print-architecture)
+[ "$(basename "$deb")" = "hullmon_${version}_${arch}.deb" ] || fail "package name: $deb"
+echo "ok   $(basename "$deb")"
+
+fields=$(for f in Package Version Architecture Recommends Section; do printf '%s: %s\n' "$f" "$(dpkg-deb -f "$deb" "$f")"; done)
+want="Package: hullmon
+Version: $version
+Architecture: $arch
+Recommends: docker.io | podman
+Section: web"
+[ "$fields" = "$want" ] || fail "control fields:
+$fields
+expected:
+$want"
+echo "ok   control fields"
+
+files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort)
+want=$( {
+    echo ./usr/lib/cgi-bin/hullmon
+    echo ./usr/share/lintian/overrides/hullmon
+    for f in README.md DEPLOY.md changelog.gz copyright examples/apache.conf.in examples/nginx.conf.in examples/lighttpd.conf.in; do
+        echo "./usr/share/doc/hullmon/$f"
+    done
+    [ -f "$here/docs/SECURITY.md" ] && echo ./usr/share/doc/hullmon/SECURITY.md
+} | sort)
+[ "$files" = "$want" ] || fail "files in the package:
+$files
+expected:
+$want"
+echo "ok   files"
+
+unpacked=$build/unpacked
+rm -rf "$unpacked"
+dpkg-deb -x "$deb" "$unpacked"
+program=$unpacked/usr/lib/cgi-bin/hullmon
+[ "$("$program" --version)" = "$version" ] || fail "--version: $("$program" --version)"
+if readelf -l "$program" | grep -q 'program interpreter'; then
+    fail "the program is linked dynamically"
+fi
+echo "ok   the program is statically linked and says $version"
+
+if ! lintian --fail-on error "$deb"; then
+    fail "lintian reports errors"
+fi
+echo "ok   lintian"
+
+status=0
+"$node" "$here/tests/runtime/servers_test.mjs" apache --hullmon "$program" --sandbox "$sandbox" --repo "$here" || status=$?
+exit $status
