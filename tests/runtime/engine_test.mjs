@@ -32,6 +32,8 @@ const SYS_PATH = "/usr/sbin:/usr/bin:/sbin:/bin";
 const JSON_HEAD =
   "Content-Type: application/json; charset=utf-8\r\nCache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\n\r\n";
 const LIST_FORMAT = "{{.ID}}|{{.Names}}|{{.Image}}|{{.State}}|{{.Status}}|{{.Ports}}";
+// The program's own version, from its one home (project() in CMakeLists.txt).
+const VERSION = spawnSync(HULLMON, ["--version"], { encoding: "utf8" }).stdout.trim();
 const UTC_RE = /^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$/;
 
 // ---------------------------------------------------------------- harness
@@ -360,7 +362,7 @@ async function partDaemonDown() {
     const utc = utcOf(reply.body);
     eq(reply.head, JSON_HEAD, "head");
     eq(reply.body,
-      '{"ok":true,"action":"list","plugin":"hullmon","slug":"docker","version":"1.1.2",' +
+      '{"ok":true,"action":"list","plugin":"hullmon","slug":"docker","version":"' + VERSION + '",' +
       '"runtime":{"available":true,"bin":"docker","label":"docker"},"daemon_available":false,"error":' +
       JSON.stringify(e.text) + ',"utc":"' + utc + '","count":0,' +
       '"summary":{"total":0,"running":0,"exited":0,"paused":0,"other":0},"containers":[]}\n', "body");
