@@ -87,16 +87,23 @@ def logs_seeds():
 
 
 def request(flags, query=b"", body=b"", length=b"", docker_bin=b"", path=b"", ps=b"", stats=b"", logs=b"",
-            control=b"", password=b"", header=b"", authorization=b"", arg=b""):
+            control=b"", password=b"", header=b"", authorization=b"", fetch_site=b"", origin=b"", host=b"",
+            timeout=b""):
     return SEP.join([bytes(flags), query, body, length, docker_bin, path, ps, stats, logs, control, password,
-                     header, authorization, arg])
+                     header, authorization, fetch_site, origin, host, timeout])
 
 
 def request_seeds():
     fake = b"/usr/bin/docker"
     ps = b"3f2a1b|web|nginx|running|Up 3 hours|80/tcp\r\n9c8d|db|pg|exited|Exited (0)|\n"
     stats = b"3f2a|0.50%|10MiB / 1GiB\n"
-    Q, POST, GET, BIN, PATH, PWD, META, ARG = 1, 2, 4, 8, 16, 32, 64, 128
+    # flags[0]
+    Q, POST, OTHER, BIN, PATH, PWD, SITE, ORIGIN = 1, 2, 4, 8, 16, 32, 64, 128
+    # flags[1]
+    LEN, HDR, AUTH, HOST, TIMEOUT = 1, 2, 4, 8, 16
+    # flags[7]: which commands hang
+    HANG_PS, HANG_STATS, HANG_LOGS, HANG_CONTROL = 1, 2, 4, 8
+    control = b"action=control&op=stop&cid=web1"
     return [
         request([Q | BIN, 0], b"action=list", docker_bin=fake, ps=ps, stats=stats),
         request([Q | PATH, 0], b"format=json", path=b"::/nonexistent:/tmp/hullmon-fuzz-path/docker-only:", ps=ps),
@@ -107,22 +114,45 @@ def request_seeds():
                 logs=b"a\r\nb\n\n" + b"x" * 5000 + b"\rc\0hidden"),
         request([Q | BIN, 0, 0, 0, 137], b"action=logs&cid=web1", docker_bin=fake, logs=b"Killed\n"),
         request([Q | BIN, 0], b"action=logs&cid=a%3Btouch%20x", docker_bin=fake),
-        request([Q | POST | BIN, 1], b"action=control", b"op=stop&cid=web1", b"16", docker_bin=fake,
+        request([Q | POST | BIN, LEN], b"action=control", b"op=stop&cid=web1", b"16", docker_bin=fake,
                 control=b"web1\n"),
-        request([Q | POST | BIN, 1, 0, 0, 0, 1], b"action=control&op=restart&cid=web1", b"", b"0",
+        request([Q | POST | BIN, LEN, 0, 0, 0, 1], b"action=control&op=restart&cid=web1", b"", b"0",
                 docker_bin=fake, control=b"Error: no such container\n"),
-        request([Q | GET | BIN, 0], b"action=control&op=start&cid=web1", docker_bin=fake),
+        request([Q | OTHER | BIN, 0], b"action=control&op=start&cid=web1", docker_bin=fake),
         request([Q | POST | BIN, 0], b"action=control&op=kill&cid=web1", docker_bin=b"/opt/it's"),
-        request([POST | BIN, 1], b"", b"action=logs&cid=abc&op=x", b"  +12xyz", docker_bin=b"$(touch x) `y` a b"),
+        request([POST | BIN, LEN], b"", b"action=logs&cid=abc&op=x", b"  +12xyz", docker_bin=b"$(touch x) `y` a b"),
         request([Q | BIN, 0], b"action=%00%01%FF%7f%22%5c%0A" + b"a" * 80, docker_bin=fake),
         request([Q, 0], b"embed=true"),
-        request([Q | POST, 1], b"embed=1", b"op=start", b"8"),
+        request([Q | POST, LEN], b"embed=1", b"op=start", b"8"),
         request([Q | PWD, 0], b"action=info&pwd=s%20cret", password=b"s cret"),
-        request([Q | PWD, 4], b"action=info", password=b"secret", authorization=b"  Bearer   secret"),
-        request([Q | PWD, 2], b"action=info", password=b"secret", header=b"secreT"),
-        request([META, 0]),
-        request([ARG, 0], arg=b"--help"),
-        request([ARG | Q, 0], b"action=info", arg=b"--Version"),
+        request([Q | PWD, AUTH], b"action=info", password=b"secret", authorization=b"  Bearer   secret"),
+        request([Q | PWD, HDR], b"action=info", password=b"secret", header=b"secreT"),
+        # Control and the browser's origin headers: refused from another
+        # site, allowed from the page itself or from a script without them.
+        request([Q | POST | BIN | SITE, 0], control, docker_bin=fake, fetch_site=b"cross-site", control=b"web1\n"),
+        request([Q | POST | BIN | SITE, 0], control, docker_bin=fake, fetch_site=b"same-origin", control=b"web1\n"),
+        request([Q | POST | BIN | SITE | ORIGIN, HOST], control, docker_bin=fake, fetch_site=b"none",
+                origin=b"http://evil.example", host=b"node:8080"),
+        request([Q | POST | BIN | ORIGIN, HOST], control, docker_bin=fake, origin=b"HTTPS://Node:8080",
+                host=b"node:8080"),
+        request([Q | POST | BIN | ORIGIN, HOST], control, docker_bin=fake, origin=b"http://node:8080/x",
+                host=b"node:8080"),
+        request([Q | POST | BIN | ORIGIN, 0], control, docker_bin=fake, origin=b"null"),
+        # Runtime commands that hang until the deadline.
+        request([Q | BIN, TIMEOUT, 0, 0, 0, 0, 0, HANG_PS], b"action=list", docker_bin=fake, ps=b"3f2a|web",
+                timeout=b"1"),
+        request([Q | BIN, TIMEOUT, 0, 0, 0, 0, 0, HANG_STATS], b"action=list", docker_bin=fake, ps=ps,
+                stats=stats, timeout=b"3600"),
+        request([Q | BIN, TIMEOUT, 0, 0, 0, 0, 0, HANG_LOGS], b"action=logs&cid=web1", docker_bin=fake,
+                logs=b"partial line", timeout=b"0030"),
+        request([Q | POST | BIN, TIMEOUT, 0, 0, 0, 0, 0, HANG_CONTROL], control, docker_bin=fake,
+                control=b"web1\r\n", timeout=b"7"),
+        request([Q | BIN, TIMEOUT, 0, 0, 0, 0, 0, HANG_PS | HANG_STATS], b"action=list", docker_bin=fake,
+                timeout=b"0"),
+        request([Q | BIN, TIMEOUT, 0, 0, 0, 0, 0, HANG_LOGS], b"action=logs&cid=web1", docker_bin=fake,
+                timeout=b"3601"),
+        request([Q | BIN, TIMEOUT, 0, 0, 0, 0, 0, HANG_LOGS], b"action=logs&cid=web1", docker_bin=fake,
+                timeout=b"-1"),
     ]
 
 
