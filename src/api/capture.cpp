@@ -11,16 +11,20 @@ constexpr size_t kFirstCapacity = 8192;
 
 }  // namespace
 
-int capture_append(capture_text *cap, const char *data, size_t n) {
+int capture_reserve(capture_text *cap, size_t n) {
     size_t need = cap->length + n + 1;
-    if (need > cap->capacity) {
-        size_t grown = cap->capacity ? cap->capacity * 2 : kFirstCapacity;
-        while (need > grown) grown *= 2;
-        char *bigger = static_cast<char *>(std::realloc(cap->text, grown));
-        if (!bigger) return 0;
-        cap->text = bigger;
-        cap->capacity = grown;
-    }
+    if (need <= cap->capacity) return 1;
+    size_t grown = cap->capacity ? cap->capacity * 2 : kFirstCapacity;
+    while (need > grown) grown *= 2;
+    char *bigger = static_cast<char *>(std::realloc(cap->text, grown));
+    if (!bigger) return 0;
+    cap->text = bigger;
+    cap->capacity = grown;
+    return 1;
+}
+
+int capture_append(capture_text *cap, const char *data, size_t n) {
+    if (!capture_reserve(cap, n)) return 0;
     char *out = cap->text + cap->length;
     const char *end = data + n;
     // A CR is stored as it comes; an LF right after a stored CR takes its

@@ -13,6 +13,11 @@ struct capture_text {
     size_t capacity;
 };
 
+// Makes room for n more bytes and the terminator: grows the block to 8192
+// bytes, then by doubling, whenever length + n + 1 exceeds the capacity.
+// Returns 0 when memory runs out; the text is then unchanged.
+int capture_reserve(capture_text *cap, size_t n);
+
 // Appends n bytes read from a command's pipe, folding each CR that is
 // directly followed by LF into one LF, also when the pair straddles two
 // reads. Grows the block to 8192 bytes, then by doubling, whenever

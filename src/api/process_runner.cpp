@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <initializer_list>
 
 #include "../front/hangup.h"
@@ -143,7 +144,13 @@ int append_timeout_note(capture_text *cap, int seconds) {
     char note[64];
     int len = std::snprintf(note, sizeof note, "%shullmon: timed out after %d s\n",
                             cap->length && cap->text[cap->length - 1] != '\n' ? "\n" : "", seconds);
-    return capture_append(cap, note, static_cast<size_t>(len));
+    // The note is hullmon's own text, not the command's: a lone CR the
+    // command printed last stays a CR instead of being folded with the
+    // note's line feed as capture_append would.
+    if (!capture_reserve(cap, static_cast<size_t>(len))) return 0;
+    std::memcpy(cap->text + cap->length, note, static_cast<size_t>(len) + 1);
+    cap->length += static_cast<size_t>(len);
+    return 1;
 }
 
 void process_runner::run(const char *const *commands, command_output *out, int count) {
