@@ -281,8 +281,10 @@ async function main() {
       (e) => e.code || e.message,
     );
     eq(outcome, "ECONNRESET", "the request ends by the client's hang-up");
-    // Whatever the hang-up did not end, the deadline and its second of
-    // grace would have: look once they are past.
+    // lighttpd as deployed does not pass a client's hang-up on to its CGI
+    // program (not even reliably with cgi.limits "tcp-fin-propagate"), so
+    // it is the deadline and its second of grace that must end the run:
+    // look once they are past.
     const seen = await watch.stop();
     eq([...seen].sort(), ["hullmon", "runtime"], "processes seen before the hang-up");
     await sleep(Math.max(0, t0 + (TIMEOUT_S + 1) * 1000 + 500 - Date.now()));
