@@ -1,26 +1,36 @@
 #!/bin/sh
-# What one request costs, beside its limits. Builds a release hullmon and
-# measures, in one run:
+# What one request costs, beside its limits. Measures the program that
+# `make build` makes (or builds a release hullmon of its own), in one run:
 #   info and the page      against the floor: a static C program that writes
 #                          a few bytes;
-#   list (256 containers), logs (100 lines of 2 KB) and control, with the
-#                          fake runtime, against the same runtime command
-#                          lines run by /bin/sh -c alone;
-#   list on the podman sandbox against `podman ps` + `podman stats` with the
-#                          same formats, run directly (skipped, with a note,
-#                          when the sandbox cannot start).
-# For each: median wall time (hyperfine, in alternating rounds so that the
-# load of the machine falls on both sides alike), peak resident memory
-# (/usr/bin/time -v) and instructions executed by the process itself,
+#   list (256 containers)  with the fake runtime, against each of its two
+#                          runtime command lines run by /bin/sh -c alone
+#                          (list starts both at once, so it is held against
+#                          the slower one);
+#   logs (100 lines of 2 KB) and control, with the fake runtime, against
+#                          the same runtime command line run by /bin/sh -c;
+#   list on the podman sandbox against `podman ps` and `podman stats` with
+#                          the same formats, each run alone (skipped, with a
+#                          note, when the sandbox cannot start).
+# For each: median wall time (hyperfine, in rounds whose order rotates so
+# that the load of the machine falls on every side alike), peak resident
+# memory (/usr/bin/time -v) and instructions executed by the process itself,
 # children excluded (callgrind).
 #
 # Usage: bench/run.sh            (make bench)
-# Environment: BENCH_BUILD (build folder, default build-bench), BENCH_ROUNDS
-# (default 10), BENCH_PODMAN_ROUNDS (default 3), BENCH_SANDBOX=0 to leave out the podman part.
+# Environment: BENCH_PROGRAM (the hullmon to measure; make bench passes
+# build/hullmon; unset: a release program is built in the build folder),
+# BENCH_BUILD (build folder for that program, the references and the
+# sandbox, default build-bench), BENCH_ROUNDS (default 10),
+# BENCH_PODMAN_ROUNDS (default 6), BENCH_SANDBOX=0 to leave out the podman
+# part, BENCH_ONLY (names of the rows to measure, e.g. "info page
+# list-podman"; default all).
 set -eu
 
 here=$(cd "$(dirname "$0")/.." && pwd)
 B=${BENCH_BUILD:-$here/build-bench}
+HM=${BENCH_PROGRAM:-$B/hullmon}
+ONLY=${BENCH_ONLY:-}
 ROUNDS=${BENCH_ROUNDS:-10}
 SYS_PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
 FAKE=$here/tests/fixtures/fake_runtime
@@ -36,11 +46,16 @@ install_tools() {
 
 # --- build --------------------------------------------------------------
 build() {
-    say "building the release program in $B"
-    cmake -S "$here" -B "$B" -DCMAKE_BUILD_TYPE=Release -DHULLMON_TESTS=OFF >"$B/configure.log" 2>&1 ||
-        { cat "$B/configure.log" >&2; exit 1; }
-    rm -f "$B/configure.log"
-    cmake --build "$B" -j2 >/dev/null
+    if [ -n "${BENCH_PROGRAM:-}" ]; then
+        [ -x "$HM" ] || { say "BENCH_PROGRAM=$HM is not an executable program"; exit 1; }
+        say "measuring $HM"
+    else
+        say "building the release program in $B"
+        cmake -S "$here" -B "$B" -DCMAKE_BUILD_TYPE=Release -DHULLMON_TESTS=OFF >"$B/configure.log" 2>&1 ||
+            { cat "$B/configure.log" >&2; exit 1; }
+        rm -f "$B/configure.log"
+        cmake --build "$B" -j2 >/dev/null
+    fi
     gcc -static -O2 -Wall -Wextra -o "$B/floor" "$here/bench/floor.c"
     gcc -static -O2 -Wall -Wextra -o "$B/sh2" "$here/bench/sh2.c"
 }
@@ -88,6 +103,8 @@ make_fixtures() {
     printf 'c0ffee01\n' >"$rt/restart.out"
 
     list_lines "$FAKE" >"$work/list.lines"
+    sed -n 1p "$work/list.lines" >"$work/ps.lines"
+    sed -n 2p "$work/list.lines" >"$work/stats.lines"
     printf "'%s' logs --tail 100 c0ffee01 2>&1\n" "$FAKE" >"$work/logs.lines"
     printf "'%s' restart c0ffee01 2>&1\n" "$FAKE" >"$work/control.lines"
 }
@@ -138,63 +155,101 @@ cpu_ms() {
     jq -r ".results[$2] | (.user + .system) * 1000" "$1"
 }
 
-# measure NAME RUNS "VAR=V ..." REFERENCE... -- HULLMON
-# Times both sides in alternating rounds, then takes peak memory and
-# instruction counts of each. Appends one row to the results.
+# measure NAME RUNS "VAR=V ..." LABEL:REFERENCE...
+# Times hullmon and each reference command (LABEL names it in the report) in
+# rounds whose order rotates, so that no side always runs right after
+# another, then takes peak memory and instruction counts of each. Held
+# against several references, hullmon's wall time is compared with the
+# slowest of them, its CPU time and instructions with their sum (it does the
+# work of all), its memory with the largest. A reference whose LABEL begins
+# with "+" is timed alike but only shown beside the others, not held
+# against. Appends one row to the results.
+# shellcheck disable=SC2034,SC2154 # label_N and cmd_N are set and read through eval
 measure() {
     name=$1 runs=$2 vars=$3
     shift 3
-    ref=""
-    while [ "$1" != "--" ]; do ref="$ref $1"; shift; done
-    shift
+    case " $ONLY " in "  " | *" $name "*) ;; *) return 0 ;; esac
+    n=0
+    cmd_0=$HM
+    for ref in "$@"; do
+        n=$((n + 1))
+        eval "label_$n=\${ref%%:*} cmd_$n=\${ref#*:}"
+    done
     say "$name: $ROUNDS rounds of $runs runs each side"
-    : >"$work/ref.times"
-    : >"$work/hm.times"
-    : >"$work/ref.cpu"
-    : >"$work/hm.cpu"
+    i=0
+    while [ "$i" -le "$n" ]; do
+        : >"$work/times.$i"
+        : >"$work/cpu.$i"
+        i=$((i + 1))
+    done
     r=0
     while [ "$r" -lt "$ROUNDS" ]; do
-        # Every other round hullmon goes first, so neither side always
-        # runs right after the other.
-        if [ $((r % 2)) -eq 0 ]; then
-            first="$ref" second="$B/hullmon" ri=0 hi=1
-        else
-            first="$B/hullmon" second="$ref" ri=1 hi=0
-        fi
+        # This round's order: hullmon and the references, rotated by r.
+        set --
+        order=""
+        j=0
+        while [ "$j" -le "$n" ]; do
+            k=$(((r + j) % (n + 1)))
+            eval "set -- \"\$@\" \"\$cmd_$k\""
+            order="$order $k"
+            j=$((j + 1))
+        done
         # shellcheck disable=SC2086
         run_env $vars hyperfine -N --output=pipe --style none -w 3 -r "$runs" \
-            --export-json "$work/round.json" "$first" "$second" >/dev/null 2>"$work/hyperfine.err" ||
+            --export-json "$work/round.json" "$@" >/dev/null 2>"$work/hyperfine.err" ||
             { cat "$work/hyperfine.err" >&2; exit 1; }
-        jq -r ".results[$ri].times[]" "$work/round.json" >>"$work/ref.times"
-        jq -r ".results[$hi].times[]" "$work/round.json" >>"$work/hm.times"
-        cpu_ms "$work/round.json" "$ri" >>"$work/ref.cpu"
-        cpu_ms "$work/round.json" "$hi" >>"$work/hm.cpu"
+        p=0
+        for k in $order; do
+            jq -r ".results[$p].times[]" "$work/round.json" >>"$work/times.$k"
+            cpu_ms "$work/round.json" "$p" >>"$work/cpu.$k"
+            p=$((p + 1))
+        done
         r=$((r + 1))
     done
-    ref_ms=$(median_ms "$work/ref.times")
-    hm_ms=$(median_ms "$work/hm.times")
-    ref_cpu=$(awk '{ t += $1 } END { printf "%.3f", t / NR }' "$work/ref.cpu")
-    hm_cpu=$(awk '{ t += $1 } END { printf "%.3f", t / NR }' "$work/hm.cpu")
 
+    hm_ms=$(median_ms "$work/times.0")
+    hm_cpu=$(awk '{ t += $1 } END { printf "%.3f", t / NR }' "$work/cpu.0")
     # shellcheck disable=SC2086
-    ref_kb=$(peak_kb $vars /usr/bin/time -v -o "$work/time.out" $ref)
+    hm_kb=$(peak_kb $vars /usr/bin/time -v -o "$work/time.out" "$HM")
     # shellcheck disable=SC2086
-    hm_kb=$(peak_kb $vars /usr/bin/time -v -o "$work/time.out" "$B/hullmon")
-
-    # shellcheck disable=SC2086
-    run_env $vars valgrind --tool=callgrind --callgrind-out-file="$work/ref.cg" $ref >/dev/null 2>&1
-    # shellcheck disable=SC2086
-    run_env $vars valgrind --tool=callgrind --callgrind-out-file="$work/hm.cg" "$B/hullmon" >/dev/null 2>&1
+    run_env $vars valgrind --tool=callgrind --callgrind-out-file="$work/hm.cg" "$HM" >/dev/null 2>&1
     # shellcheck disable=SC2086
     run_env $vars valgrind --tool=callgrind --toggle-collect=main --callgrind-out-file="$work/main.cg" \
-        "$B/hullmon" >/dev/null 2>&1
-    ref_ir=$(instructions "$work/ref.cg")
+        "$HM" >/dev/null 2>&1
     hm_ir=$(instructions "$work/hm.cg")
     main_ir=$(instructions "$work/main.cg")
     main_heap=$(heap_calls "$work/main.cg")
 
-    printf '%s %s %s %s %s %s %s %s %s %s %s\n' "$name" "$ref_ms" "$hm_ms" "$ref_cpu" "$hm_cpu" \
-        "$ref_kb" "$hm_kb" "$ref_ir" "$hm_ir" "$main_ir" "$main_heap" >>"$work/results"
+    ref_ms=0 ref_cpu=0 ref_kb=0 ref_ir=0 detail="" shown=""
+    i=1
+    while [ "$i" -le "$n" ]; do
+        eval "label=\$label_$i cmd=\$cmd_$i"
+        ms=$(median_ms "$work/times.$i")
+        case $label in
+        +*)
+            shown="$shown; ${label#+} $ms ms"
+            i=$((i + 1))
+            continue
+            ;;
+        esac
+        cpu=$(awk '{ t += $1 } END { printf "%.3f", t / NR }' "$work/cpu.$i")
+        # shellcheck disable=SC2086
+        kb=$(peak_kb $vars /usr/bin/time -v -o "$work/time.out" $cmd)
+        # shellcheck disable=SC2086
+        run_env $vars valgrind --tool=callgrind --callgrind-out-file="$work/ref.cg" $cmd >/dev/null 2>&1
+        ir=$(instructions "$work/ref.cg")
+        ref_ms=$(awk -v a="$ref_ms" -v b="$ms" 'BEGIN { print (b > a) ? b : a }')
+        ref_cpu=$(awk -v a="$ref_cpu" -v b="$cpu" 'BEGIN { printf "%.3f", a + b }')
+        ref_kb=$((kb > ref_kb ? kb : ref_kb))
+        ref_ir=$((ref_ir + ir))
+        detail="$detail${detail:+, }$label $ms ms"
+        i=$((i + 1))
+    done
+    [ "$n" -gt 1 ] || detail=$label_1
+    detail=$detail$shown
+
+    printf '%s %s %s %s %s %s %s %s %s %s %s %s\n' "$name" "$ref_ms" "$hm_ms" "$ref_cpu" "$hm_cpu" \
+        "$ref_kb" "$hm_kb" "$ref_ir" "$hm_ir" "$main_ir" "$main_heap" "$detail" >>"$work/results"
 }
 
 # --- podman sandbox -----------------------------------------------------
@@ -222,22 +277,37 @@ cleanup() {
 # --- report -------------------------------------------------------------
 report() {
     cpu=$(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo)
+    linked="statically linked"
+    ldd "$HM" >/dev/null 2>&1 && linked="dynamically linked"
     echo "Machine: $cpu, $(nproc) cores, Linux $(uname -r); load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
-    echo "Wall time: median of $ROUNDS_DONE alternating rounds; CPU: user + system per run, children included."
+    echo "Program: $HM ($linked)"
+    echo "Wall time: median over $ROUNDS_DONE rounds ($PODMAN_ROUNDS for podman) in rotating order; CPU: user + system per run, children included."
     echo "Podman part: $sandbox_note"
     echo
     echo "| Request | Reference | Median wall (ms) | Ratio | Overhead | CPU (ms) | Ratio | Peak RSS (KB) | Ratio | Instructions: process, from main, reference | Allocator calls from main |"
     echo "|---|---|---|---|---|---|---|---|---|---|---|"
-    while read -r name ref_ms hm_ms ref_cpu hm_cpu ref_kb hm_kb ref_ir hm_ir main_ir main_heap; do
+    while read -r name ref_ms hm_ms ref_cpu hm_cpu ref_kb hm_kb ref_ir hm_ir main_ir main_heap detail; do
         case $name in
         info | page) what="static floor" ;;
-        list-podman) what="podman ps + stats" ;;
-        *) what="its commands via sh" ;;
+        list | list-podman) what="the slower of its two commands, each run alone ($detail)" ;;
+        *) what="its command via sh" ;;
         esac
         awk -v n="$name" -v w="$what" -v rm="$ref_ms" -v hm="$hm_ms" -v rc="$ref_cpu" -v hc="$hm_cpu" \
             -v rk="$ref_kb" -v hk="$hm_kb" -v ri="$ref_ir" -v hi="$hm_ir" -v mi="$main_ir" -v mh="$main_heap" 'BEGIN {
             printf "| %s | %s | %.3f vs %.3f | %.2fx | %+.3f ms (%+.1f%%) | %.2f vs %.2f | %.2fx | %d vs %d | %.2fx | %d, %d, %d | %d |\n",
                 n, w, hm, rm, hm / rm, hm - rm, (hm - rm) * 100 / rm, hc, rc, hc / rc, hk, rk, hk / rk, hi, mi, ri, mh }'
+    done <"$work/results"
+    echo
+    echo "| Target (median wall) | Figure | Met |"
+    echo "|---|---|---|"
+    while read -r name ref_ms hm_ms rest; do
+        case $name in
+        info | page) target="\`$name\` within 1.2x of the static floor" limit=1.2 ;;
+        list-podman) target="\`list\` on the podman sandbox within 1.15x of the slower of its two commands" limit=1.15 ;;
+        *) continue ;;
+        esac
+        awk -v t="$target" -v l="$limit" -v rm="$ref_ms" -v hm="$hm_ms" 'BEGIN {
+            printf "| %s | %.2fx | %s |\n", t, hm / rm, (hm / rm <= l) ? "yes" : "no" }'
     done <"$work/results"
 }
 
@@ -252,20 +322,29 @@ make_fixtures
 docker_bin=$FAKE
 
 ROUNDS_DONE=$ROUNDS
-measure info 60 "QUERY_STRING=action=info" "$B/floor" -- hullmon
-measure page 60 "QUERY_STRING=" "$B/floor" -- hullmon
-measure list 12 "QUERY_STRING=action=list" "$B/sh2" "$work/list.lines" -- hullmon
-measure logs 12 "QUERY_STRING=action=logs&cid=c0ffee01" "$B/sh2" "$work/logs.lines" -- hullmon
+PODMAN_ROUNDS=${BENCH_PODMAN_ROUNDS:-6}
+measure info 60 "QUERY_STRING=action=info" "floor:$B/floor"
+measure page 60 "QUERY_STRING=" "floor:$B/floor"
+measure list 12 "QUERY_STRING=action=list" "ps:$B/sh2 $work/ps.lines" "stats:$B/sh2 $work/stats.lines" \
+    "+both started together:$B/sh2 -p $work/list.lines"
+measure logs 12 "QUERY_STRING=action=logs&cid=c0ffee01" "sh:$B/sh2 $work/logs.lines"
 measure control 12 "REQUEST_METHOD=POST QUERY_STRING=action=control&op=restart&cid=c0ffee01" \
-    "$B/sh2" "$work/control.lines" -- hullmon
+    "sh:$B/sh2 $work/control.lines"
 
-sandbox_note=""
-if sandbox_up; then
-    docker_bin=$SANDBOX/bin/podman
-    list_lines "$docker_bin" >"$work/podman.lines"
-    ROUNDS=${BENCH_PODMAN_ROUNDS:-3}
-    measure list-podman 4 "QUERY_STRING=action=list" \
-        "$B/sh2" "$work/podman.lines" -- hullmon
-fi
+sandbox_note="left out (BENCH_ONLY)"
+case " $ONLY " in
+"  " | *" list-podman "*)
+    if sandbox_up; then
+        docker_bin=$SANDBOX/bin/podman
+        list_lines "$docker_bin" >"$work/podman.lines"
+        sed -n 1p "$work/podman.lines" >"$work/podman-ps.lines"
+        sed -n 2p "$work/podman.lines" >"$work/podman-stats.lines"
+        ROUNDS=$PODMAN_ROUNDS
+        measure list-podman 4 "QUERY_STRING=action=list" \
+            "ps:$B/sh2 $work/podman-ps.lines" "stats:$B/sh2 $work/podman-stats.lines" \
+            "+both started together:$B/sh2 -p $work/podman.lines"
+    fi
+    ;;
+esac
 
 report | tee "$B/bench-results.md"
