@@ -8,125 +8,41 @@
 // its files removed at the end, also when a check fails; the CTest test
 // runtime/dockerd-cleanup does the same after a killed run.
 
-import { spawnSync } from "node:child_process";
 import fs from "node:fs";
 import os from "node:os";
 import path from "node:path";
+import {
+  IMAGE, JSON_HEAD, SAMPLES, SYS_PATH,
+  Mismatch, atExit, cgiAccess, check, createSamples, engineSays, eq, ok, opt, run, runChecks, skip, utcOf,
+} from "./harness.mjs";
 
-const args = process.argv.slice(2);
-function opt(name) {
-  const i = args.indexOf("--" + name);
-  if (i < 0 || i + 1 >= args.length) throw new Error("missing --" + name);
-  return path.resolve(args[i + 1]);
-}
 const HULLMON = opt("hullmon");
 const SANDBOX = opt("sandbox");
 const REPO = opt("repo");
 const SANDBOX_SH = path.join(REPO, "scripts", "sandbox.sh");
 const DOCKER_CLIENT = "/usr/bin/docker"; // Debian's docker.io client
-const IMAGE = "localhost/hullmon-sandbox:latest"; // what sandbox.sh imports
-const SYS_PATH = "/usr/sbin:/usr/bin:/sbin:/bin";
-const JSON_HEAD =
-  "Content-Type: application/json; charset=utf-8\r\nCache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\n\r\n";
 const LIST_ARGS = "ps -a --format {{.ID}}|{{.Names}}|{{.Image}}|{{.State}}|{{.Status}}|{{.Ports}}";
 const STATS_ARGS = "stats --no-stream --format {{.ID}}|{{.CPUPerc}}|{{.MemUsage}}";
-const UTC_RE = /^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$/;
-
-// ---------------------------------------------------------------- harness
-
-let passed = 0;
-let failed = 0;
-async function check(name, fn) {
-  const t0 = Date.now();
-  try {
-    await fn();
-    passed++;
-    console.log("ok   " + name + " (" + ((Date.now() - t0) / 1000).toFixed(1) + " s)");
-  } catch (e) {
-    failed++;
-    console.log("FAIL " + name + "\n     " + String(e && e.stack ? e.stack : e).split("\n").join("\n     "));
-  }
-}
-class Mismatch extends Error {}
-function eq(actual, expected, what) {
-  const a = JSON.stringify(actual);
-  const b = JSON.stringify(expected);
-  if (a !== b) throw new Mismatch((what || "value") + "\n     got:      " + a + "\n     expected: " + b);
-}
-function ok(cond, what) {
-  if (!cond) throw new Mismatch(what);
-}
-function skip(why) {
-  console.log("skipped: " + why);
-  process.exit(77);
-}
-
-const cleanups = [];
-function cleanupNow() {
-  while (cleanups.length) {
-    try {
-      cleanups.pop()();
-    } catch (e) {
-      console.log("cleanup: " + e);
-    }
-  }
-}
-for (const sig of ["SIGINT", "SIGTERM", "SIGHUP"]) {
-  process.on(sig, () => {
-    cleanupNow();
-    process.exit(1);
-  });
-}
+// The engine's commands may take longer than podman's: its usage command
+// waits for a second sample.
+const SLOW = { timeout: 120000 };
 
 // ---------------------------------------------------------------- helpers
 
-function run(cmd, argv, opts = {}) {
-  const r = spawnSync(cmd, argv, { encoding: "utf8", timeout: 120000, ...opts });
-  if (r.error) throw r.error;
-  return { out: r.stdout, err: r.stderr, all: r.stdout + r.stderr, status: r.status };
-}
 let ENGINE_ENV = null; // the real client's environment once the engine runs
 function docker(...a) {
-  const r = run(DOCKER_CLIENT, a, { env: ENGINE_ENV });
+  const r = run(DOCKER_CLIENT, a, { ...SLOW, env: ENGINE_ENV });
   if (r.status !== 0) throw new Error("docker " + a.join(" ") + " failed (" + r.status + "): " + r.all);
   return r.out;
 }
 const inspect = (what, name) => docker("inspect", "--format", what, name).trim();
-const sleep = (ms) => new Promise((res) => setTimeout(res, ms));
-
-// Runs a command line the way hullmon does (through sh, error output
-// joined) and returns the engine's own text and exit status.
-function engineSays(line) {
-  const r = spawnSync("/bin/sh", ["-c", line + " 2>&1"], { encoding: "utf8", env: ENGINE_ENV });
-  return { text: r.stdout, status: r.status };
-}
-
-// One CGI run of hullmon; it must end with status 0 and write nothing to
-// standard error.
-function cgi(env, { query = "", method = "GET", body = null }) {
-  const e = { QUERY_STRING: query, REQUEST_METHOD: method, ...env };
-  if (body !== null) e.CONTENT_LENGTH = String(Buffer.byteLength(body));
-  const r = spawnSync(HULLMON, [], { env: e, input: body === null ? "" : body, encoding: "utf8", timeout: 120000 });
-  if (r.error) throw r.error;
-  eq(r.status, 0, "hullmon's exit status");
-  eq(r.stderr, "", "hullmon's standard error");
-  const cut = r.stdout.indexOf("\r\n\r\n");
-  return { head: cut < 0 ? r.stdout : r.stdout.slice(0, cut + 4), body: cut < 0 ? "" : r.stdout.slice(cut + 4) };
-}
-function utcOf(body) {
-  const m = /"utc":"([^"]*)"/.exec(body);
-  ok(m, "reply has no utc: " + body);
-  ok(UTC_RE.test(m[1]), "utc is not a time text: " + m[1]);
-  ok(Math.abs(Date.parse(m[1]) - Date.now()) < 120000, "utc is not now: " + m[1]);
-  return m[1];
-}
 
 // A folder whose only `docker` runs the real client and keeps what it
 // printed, with its exit status, one record per call: the list reply is
 // then held whole against the very output the engine gave hullmon.
 function recordingClient() {
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), "hullmon-dockerd-client-"));
-  cleanups.push(() => fs.rmSync(dir, { recursive: true, force: true }));
+  atExit(() => fs.rmSync(dir, { recursive: true, force: true }));
   const rec = path.join(dir, "calls");
   fs.mkdirSync(rec);
   fs.writeFileSync(path.join(dir, "docker"),
@@ -151,38 +67,6 @@ function recordingClient() {
       return calls;
     },
   };
-}
-
-// ---------------------------------------------------------------- containers
-
-const SAMPLES = [
-  { name: "hmt-logs", state: "running", script: 'echo "first line"; echo "second	line with a tab"; echo "third line"; trap "exit 0" TERM; while :; do sleep 1; done' },
-  { name: "hmt-ctl", state: "running", script: 'trap "exit 0" TERM; echo "ctl up"; while :; do sleep 1; done' },
-  { name: "hmt-many", state: "exited", script: 'i=1; while [ $i -le 150 ]; do echo "line $i"; i=$((i+1)); done' },
-  { name: "hmt-fail", state: "exited", script: 'echo "failing on purpose"; exit 3' },
-  { name: "hmt-paused", state: "paused", script: 'trap "exit 0" TERM; while :; do sleep 1; done' },
-  { name: "hmt-new", state: "created", script: "sleep 1" },
-];
-
-async function createContainers() {
-  for (const s of SAMPLES) {
-    const common = ["--name", s.name, "--network", "none", "--stop-timeout", "3", IMAGE, "sh", "-c", s.script];
-    if (s.state === "created") docker("create", ...common);
-    else docker("run", "-d", ...common);
-  }
-  for (let i = 0; ; i++) {
-    const states = ["hmt-many", "hmt-fail"].map((n) => inspect("{{.State.Status}}", n));
-    if (states.every((st) => st === "exited")) break;
-    if (i > 100) throw new Error("hmt-many and hmt-fail did not end: " + states);
-    await sleep(100);
-  }
-  docker("pause", "hmt-paused");
-  // The log lines of a detached container arrive a moment after it starts.
-  for (let i = 0; i < 50; i++) {
-    if (docker("logs", "hmt-logs").split("\n").length >= 4) return;
-    await sleep(100);
-  }
-  throw new Error("hmt-logs printed nothing");
 }
 
 // ---------------------------------------------------------------- the list oracle
@@ -218,26 +102,22 @@ if (process.getuid && process.getuid() !== 0) skip("the Docker Engine runs as ro
 const missing = run(SANDBOX_SH, ["-d", SANDBOX, "missing", "docker"]).out.trim();
 if (missing) skip("missing Debian packages: " + missing + " (tests/runtime/setup.sh installs them)");
 
-cleanups.push(() => {
-  const r = run(SANDBOX_SH, ["-d", SANDBOX, "undockerd"]);
+atExit(() => {
+  const r = run(SANDBOX_SH, ["-d", SANDBOX, "undockerd"], SLOW);
   if (r.status !== 0) console.log("undockerd: " + r.all);
 });
-const started = run(SANDBOX_SH, ["-d", SANDBOX, "dockerd"]);
-if (started.status !== 0) {
-  cleanupNow();
-  skip("the Docker Engine did not start here:\n" + started.all);
-}
+const started = run(SANDBOX_SH, ["-d", SANDBOX, "dockerd"], SLOW);
+if (started.status !== 0) skip("the Docker Engine did not start here:\n" + started.all);
 const HOST = started.out.trim();
 ENGINE_ENV = { DOCKER_HOST: HOST, PATH: SYS_PATH };
 console.log("Docker Engine at " + HOST);
 
-try {
+await runChecks("setup", async () => {
   const VERSION = run(HULLMON, ["--version"]).out.trim();
-  await createContainers();
+  await createSamples(docker);
   const client = recordingClient();
   const env = { DOCKER_HOST: HOST, PATH: client.dir + ":" + SYS_PATH };
-  const get = (query) => cgi(env, { query });
-  const post = (query, body) => cgi(env, { query, method: "POST", body });
+  const { get, post } = cgiAccess(HULLMON, env, SLOW);
 
   await check("docker engine: info selects the docker client on PATH", async () => {
     const r = get("action=info");
@@ -303,7 +183,7 @@ try {
   ]) {
     await check(`docker engine: ${c.what} gives 409 with the daemon's own message`, async () => {
       const r = c.post ? post("action=control", c.post) : get(c.query);
-      const e = engineSays(c.line);
+      const e = engineSays(ENGINE_ENV, c.line);
       ok(e.status !== 0 && c.says.test(e.text), "the engine itself should refuse: " + JSON.stringify(e));
       eq(r.head, "Status: 409 Conflict\r\n" + JSON_HEAD, "head");
       const [op, cid] = c.post ? c.post.split("&").map((kv) => kv.split("=")[1]) : [null, "hmt-nosuch"];
@@ -317,11 +197,4 @@ try {
   await check("docker engine: the refused start left the container paused", async () => {
     eq(inspect("{{.State.Status}}", "hmt-paused"), "paused", "state in the engine");
   });
-} catch (e) {
-  failed++;
-  console.log("FAIL setup\n     " + String(e && e.stack ? e.stack : e));
-} finally {
-  cleanupNow();
-}
-console.log(`${passed} passed, ${failed} failed`);
-process.exit(failed === 0 && passed > 0 ? 0 : 1);
+});

@@ -8,122 +8,29 @@
 // No npm packages: Node's standard library only. Each part creates its own
 // containers (named hmt-*) and removes them again, also when it fails.
 
-import { spawnSync, spawn } from "node:child_process";
 import fs from "node:fs";
 import os from "node:os";
 import path from "node:path";
-import { request as httpRequest } from "node:http";
+import {
+  IMAGE, JSON_HEAD, PAGE_HEAD, SAMPLES, SYS_PATH,
+  atExit, cgiAccess, check, createSamples, engineSays, eq, httpClient, json, must, ok, opt, run, runChecks, skip,
+  startLighttpd, utcOf,
+} from "./harness.mjs";
 
-const args = process.argv.slice(2);
-const part = args[0];
-function opt(name) {
-  const i = args.indexOf("--" + name);
-  if (i < 0 || i + 1 >= args.length) throw new Error("missing --" + name);
-  return path.resolve(args[i + 1]);
-}
+const part = process.argv[2];
 const HULLMON = opt("hullmon");
 const SANDBOX = opt("sandbox");
 const REPO = opt("repo");
 const SANDBOX_SH = path.join(REPO, "scripts", "sandbox.sh");
 const PODMAN = path.join(SANDBOX, "bin", "podman"); // the sandbox's wrapper
 const DOCKER_CLIENT = "/usr/bin/docker"; // Debian's docker.io client
-const IMAGE = "localhost/hullmon-sandbox:latest";
-const SYS_PATH = "/usr/sbin:/usr/bin:/sbin:/bin";
-const JSON_HEAD =
-  "Content-Type: application/json; charset=utf-8\r\nCache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\n\r\n";
 const LIST_FORMAT = "{{.ID}}|{{.Names}}|{{.Image}}|{{.State}}|{{.Status}}|{{.Ports}}";
 // The program's own version, from its one home (project() in CMakeLists.txt).
-const VERSION = spawnSync(HULLMON, ["--version"], { encoding: "utf8" }).stdout.trim();
-const UTC_RE = /^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$/;
-
-// ---------------------------------------------------------------- harness
-
-let passed = 0;
-let failed = 0;
-async function check(name, fn) {
-  const t0 = Date.now();
-  try {
-    await fn();
-    passed++;
-    console.log("ok   " + name + " (" + ((Date.now() - t0) / 1000).toFixed(1) + " s)");
-  } catch (e) {
-    failed++;
-    console.log("FAIL " + name + "\n     " + String(e && e.stack ? e.stack : e).split("\n").join("\n     "));
-  }
-}
-class Mismatch extends Error {}
-function eq(actual, expected, what) {
-  const a = JSON.stringify(actual);
-  const b = JSON.stringify(expected);
-  if (a !== b) throw new Mismatch((what || "value") + "\n     got:      " + a + "\n     expected: " + b);
-}
-function ok(cond, what) {
-  if (!cond) throw new Mismatch(what);
-}
-
-// ---------------------------------------------------------------- helpers
-
-function run(cmd, argv, opts = {}) {
-  const r = spawnSync(cmd, argv, { encoding: "utf8", timeout: 60000, ...opts });
-  if (r.error) throw r.error;
-  return { out: r.stdout, err: r.stderr, all: r.stdout + r.stderr, status: r.status };
-}
-function must(cmd, argv, opts) {
-  const r = run(cmd, argv, opts);
-  if (r.status !== 0) throw new Error(cmd + " " + argv.join(" ") + " failed (" + r.status + "): " + r.all);
-  return r.out;
-}
+const VERSION = run(HULLMON, ["--version"]).out.trim();
 const podman = (...a) => must(PODMAN, a);
-const sleep = (ms) => new Promise((res) => setTimeout(res, ms));
-
-// Runs a command line the way hullmon does (through sh, error output joined)
-// and returns the engine's own text and exit status, to compare against.
-function engineSays(env, line) {
-  const r = spawnSync("/bin/sh", ["-c", line + " 2>&1"], { encoding: "utf8", env });
-  return { text: r.stdout, status: r.status };
-}
-
-// One CGI run of hullmon. Returns the head, the body, and the process status.
-function cgi({ query = "", method = "GET", body = null, env = {} }) {
-  const e = { QUERY_STRING: query, REQUEST_METHOD: method, ...env };
-  if (body !== null) e.CONTENT_LENGTH = String(Buffer.byteLength(body));
-  const r = spawnSync(HULLMON, [], { env: e, input: body === null ? "" : body, encoding: "utf8", timeout: 60000 });
-  if (r.error) throw r.error;
-  const cut = r.stdout.indexOf("\r\n\r\n");
-  return {
-    raw: r.stdout,
-    head: cut < 0 ? r.stdout : r.stdout.slice(0, cut + 4),
-    body: cut < 0 ? "" : r.stdout.slice(cut + 4),
-    status: r.status,
-    stderr: r.stderr,
-  };
-}
-function json(body) {
-  try {
-    return JSON.parse(body);
-  } catch (e) {
-    throw new Mismatch("reply is not JSON: " + body);
-  }
-}
-function utcOf(reply) {
-  const m = /"utc":"([^"]*)"/.exec(reply);
-  ok(m, "reply has no utc: " + reply);
-  ok(UTC_RE.test(m[1]), "utc is not a time text: " + m[1]);
-  ok(Math.abs(Date.parse(m[1]) - Date.now()) < 120000, "utc is not now: " + m[1]);
-  return m[1];
-}
 
 // ---------------------------------------------------------------- containers
 
-// The containers every part works on, and what the listing must call them.
-const SAMPLES = [
-  { name: "hmt-logs", state: "running", script: 'echo "first line"; echo "second	line with a tab"; echo "third line"; trap "exit 0" TERM; while :; do sleep 1; done' },
-  { name: "hmt-ctl", state: "running", script: 'trap "exit 0" TERM; echo "ctl up"; while :; do sleep 1; done' },
-  { name: "hmt-many", state: "exited", script: 'i=1; while [ $i -le 150 ]; do echo "line $i"; i=$((i+1)); done' },
-  { name: "hmt-fail", state: "exited", script: 'echo "failing on purpose"; exit 3' },
-  { name: "hmt-paused", state: "paused", script: 'trap "exit 0" TERM; while :; do sleep 1; done' },
-  { name: "hmt-new", state: "created", script: "sleep 1" },
-];
 const NAMES = SAMPLES.map((s) => s.name);
 const STATUS_RE = { running: /^Up /, exited: /^Exited \(\d+\)/, paused: /(Paused)/, created: /^Created$/ };
 
@@ -134,26 +41,7 @@ function removeContainers() {
 
 async function createContainers() {
   removeContainers();
-  for (const s of SAMPLES) {
-    const common = ["--name", s.name, "--label", "hullmon.sandbox=test", "--network", "none", "--stop-timeout", "3", IMAGE, "sh", "-c", s.script];
-    if (s.state === "created") podman("create", ...common);
-    else podman("run", "-d", ...common);
-  }
-  // Poll rather than `podman wait`, which can take tens of seconds to see
-  // an exit when it runs without a terminal.
-  for (let i = 0; ; i++) {
-    const states = ["hmt-many", "hmt-fail"].map(engineState);
-    if (states.every((st) => st === "exited" || st === "stopped")) break;
-    if (i > 100) throw new Error("hmt-many and hmt-fail did not end: " + states);
-    await sleep(100);
-  }
-  podman("pause", "hmt-paused");
-  // The log lines of a detached container arrive a moment after it starts.
-  for (let i = 0; i < 50; i++) {
-    if (run(PODMAN, ["logs", "hmt-logs"]).out.split("\n").length >= 4) return;
-    await sleep(100);
-  }
-  throw new Error("hmt-logs printed nothing");
+  await createSamples(podman, ["--label", "hullmon.sandbox=test"]);
 }
 
 // ---------------------------------------------------------------- shared checks
@@ -257,41 +145,7 @@ async function controlChecks(label, get, post, env, bin) {
   });
 }
 
-// CGI access for one environment: every run must end with exit status 0
-// and nothing on standard error.
-function cgiAccess(env) {
-  const done = (r) => {
-    eq(r.status, 0, "hullmon's exit status");
-    eq(r.stderr, "", "hullmon's standard error");
-    return r;
-  };
-  return {
-    get: async (query) => done(cgi({ query, env })),
-    post: async (query, body) => done(cgi({ query, method: "POST", body, env })),
-  };
-}
-
 // ---------------------------------------------------------------- parts
-
-const cleanups = [];
-function atExit(fn) {
-  cleanups.push(fn);
-}
-function cleanupNow() {
-  while (cleanups.length) {
-    try {
-      cleanups.pop()();
-    } catch (e) {
-      console.log("cleanup: " + e);
-    }
-  }
-}
-for (const sig of ["SIGINT", "SIGTERM", "SIGHUP"]) {
-  process.on(sig, () => {
-    cleanupNow();
-    process.exit(1);
-  });
-}
 
 function prepareSandbox() {
   must(SANDBOX_SH, ["-d", SANDBOX, "prepare"], { stdio: ["ignore", "pipe", "pipe"] });
@@ -316,7 +170,7 @@ async function partPodman() {
   atExit(removeContainers);
   await createContainers();
   const env = { DOCKER_BIN: PODMAN, PATH: SYS_PATH };
-  const { get, post } = cgiAccess(env);
+  const { get, post } = cgiAccess(HULLMON, env);
   await listChecks("podman", get, env, PODMAN);
   await logsChecks("podman", get, env, PODMAN);
   await controlChecks("podman", get, post, env, PODMAN);
@@ -324,7 +178,7 @@ async function partPodman() {
   await check("podman found on PATH as podman: same listing, labelled podman", async () => {
     // Only the sandbox's podman on PATH; no docker for hullmon to prefer.
     const penv = { PATH: path.join(SANDBOX, "bin") };
-    const { get } = cgiAccess(penv);
+    const { get } = cgiAccess(HULLMON, penv);
     const info = json((await get("action=info")).body);
     eq(info.runtime, { available: true, bin: "podman", label: "podman" }, "runtime");
     const list = json((await get("action=list")).body);
@@ -341,7 +195,7 @@ async function partDocker() {
   const sock = startService();
   const dir = dockerOnPath();
   const env = { DOCKER_HOST: sock, PATH: dir + ":" + SYS_PATH };
-  const { get, post } = cgiAccess(env);
+  const { get, post } = cgiAccess(HULLMON, env);
   await check("docker client: info selects docker from PATH", async () => {
     eq(json((await get("action=info")).body).runtime, { available: true, bin: "docker", label: "docker" }, "runtime");
   });
@@ -354,7 +208,7 @@ async function partDaemonDown() {
   const dir = dockerOnPath();
   const nothing = "unix://" + path.join(dir, "no-engine.sock");
   const env = { DOCKER_HOST: nothing, PATH: dir + ":" + SYS_PATH };
-  const { get, post } = cgiAccess(env);
+  const { get, post } = cgiAccess(HULLMON, env);
   await check("daemon down: list says daemon_available false with the client's message", async () => {
     const reply = await get("action=list");
     const e = engineSays(env, `'docker' ps -a --format '${LIST_FORMAT}'`);
@@ -383,44 +237,6 @@ async function partDaemonDown() {
 
 // ---- lighttpd
 
-function freePort() {
-  return 20000 + Math.floor(Math.random() * 30000);
-}
-
-async function startLighttpd(env) {
-  const tpl = fs.readFileSync(path.join(REPO, "deploy", "lighttpd.conf.in"), "utf8");
-  const state = fs.mkdtempSync(path.join(os.tmpdir(), "hullmon-lighttpd-"));
-  atExit(() => fs.rmSync(state, { recursive: true, force: true }));
-  const bin = fs.existsSync("/usr/sbin/lighttpd") ? "/usr/sbin/lighttpd" : "lighttpd";
-  for (let attempt = 0; attempt < 5; attempt++) {
-    const port = freePort();
-    const conf = tpl
-      .replaceAll("@BIND@", "127.0.0.1")
-      .replaceAll("@PORT@", String(port))
-      .replaceAll("@HULLMON@", HULLMON)
-      .replaceAll("@DOCROOT@", path.join(REPO, "deploy", "host"))
-      .replaceAll("@STATE_DIR@", state);
-    fs.writeFileSync(path.join(state, "lighttpd.conf"), conf);
-    fs.writeFileSync(path.join(state, "error.log"), "");
-    const child = spawn(bin, ["-D", "-f", path.join(state, "lighttpd.conf")], { env, stdio: "ignore" });
-    let exited = false;
-    child.on("exit", () => (exited = true));
-    const stop = () => {
-      if (!exited) child.kill("SIGTERM");
-    };
-    for (let i = 0; i < 50 && !exited; i++) {
-      if (fs.readFileSync(path.join(state, "error.log"), "utf8").includes("server started")) {
-        atExit(stop);
-        console.log("lighttpd listens on 127.0.0.1:" + port);
-        return "http://127.0.0.1:" + port;
-      }
-      await sleep(100);
-    }
-    stop();
-  }
-  throw new Error("lighttpd did not start: " + fs.readFileSync(path.join(state, "error.log"), "utf8"));
-}
-
 async function partLighttpd() {
   prepareSandbox();
   atExit(removeContainers);
@@ -428,34 +244,10 @@ async function partLighttpd() {
   const sock = startService();
   const dir = dockerOnPath();
   const PASSWORD = "hull pw+1";
-  const base = await startLighttpd({ KELM_PASSWORD: PASSWORD, DOCKER_BIN: "", DOCKER_HOST: sock, PATH: dir + ":" + SYS_PATH });
+  const { base } = await startLighttpd(HULLMON, REPO, { KELM_PASSWORD: PASSWORD, DOCKER_BIN: "", DOCKER_HOST: sock, PATH: dir + ":" + SYS_PATH });
   const clientEnv = { DOCKER_HOST: sock, PATH: dir + ":" + SYS_PATH };
 
-  // One request on a fresh connection. The reply comes back as a head text
-  // in the program's own form (a Status line for anything but 200, then the
-  // three head lines the program writes, as lighttpd passed them on) and the
-  // body, so that the shared checks compare it like a CGI reply.
-  function http(url, init = {}) {
-    return new Promise((resolve, reject) => {
-      const u = new URL(base + url);
-      const req = httpRequest({ host: u.hostname, port: u.port, path: url, method: init.method || "GET",
-        headers: init.headers || {}, agent: false }, (res) => {
-        const chunks = [];
-        res.on("data", (c) => chunks.push(c));
-        res.on("end", () => {
-          let head = res.statusCode === 200 ? "" : `Status: ${res.statusCode} ${res.statusMessage}\r\n`;
-          for (const n of ["Content-Type", "Cache-Control", "X-Content-Type-Options"]) {
-            const v = res.headers[n.toLowerCase()];
-            if (v !== undefined) head += n + ": " + v + "\r\n";
-          }
-          resolve({ status: res.statusCode, head: head + "\r\n", body: Buffer.concat(chunks).toString("utf8") });
-        });
-      });
-      req.on("error", reject);
-      req.setTimeout(60000, () => req.destroy(new Error("no answer from lighttpd")));
-      req.end(init.body);
-    });
-  }
+  const http = httpClient(base);
   const authed = (how) => {
     const headers = {};
     let extra = "";
@@ -495,7 +287,7 @@ async function partLighttpd() {
     eq(host.status, 200, "host page status");
     eq(host.body, fs.readFileSync(path.join(REPO, "deploy", "host", "index.html"), "utf8"), "host page");
     const page = await http("/hullmon?embed=1&plugin=docker&node=local&pwd=" + encodeURIComponent(PASSWORD));
-    eq([page.status, page.head], [200, "Content-Type: text/html; charset=utf-8\r\nCache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\n\r\n"], "page head");
+    eq([page.status, page.head], [200, PAGE_HEAD], "page head");
     ok(page.body.startsWith("<!DOCTYPE html>") && page.body.includes("</html>"), "page body");
   });
 
@@ -526,10 +318,7 @@ if (!PARTS[part]) {
   process.exit(2);
 }
 // The sandbox runs podman as root (rootless podman needs a setup of its own).
-if (part !== "daemon-down" && process.getuid && process.getuid() !== 0) {
-  console.log("skipped: the podman sandbox needs root");
-  process.exit(77);
-}
+if (part !== "daemon-down" && process.getuid && process.getuid() !== 0) skip("the podman sandbox needs root");
 // A test installs nothing: what is missing makes it skip, and
 // tests/runtime/setup.sh (run by `make test` beforehand) installs it.
 {
@@ -537,18 +326,6 @@ if (part !== "daemon-down" && process.getuid && process.getuid() !== 0) {
   if (part !== "daemon-down") missing.push(run(SANDBOX_SH, ["-d", SANDBOX, "missing", "podman"]).out.trim());
   if (part !== "podman" && !fs.existsSync(DOCKER_CLIENT)) missing.push("docker.io");
   if (part === "lighttpd" && !fs.existsSync("/usr/sbin/lighttpd")) missing.push("lighttpd");
-  if (missing.join("")) {
-    console.log("skipped: missing Debian packages: " + missing.filter(Boolean).join(" ") + " (tests/runtime/setup.sh installs them)");
-    process.exit(77);
-  }
+  if (missing.join("")) skip("missing Debian packages: " + missing.filter(Boolean).join(" ") + " (tests/runtime/setup.sh installs them)");
 }
-try {
-  await PARTS[part]();
-} catch (e) {
-  failed++;
-  console.log("FAIL " + part + " setup\n     " + String(e && e.stack ? e.stack : e));
-} finally {
-  cleanupNow();
-}
-console.log(`${passed} passed, ${failed} failed`);
-process.exit(failed === 0 && passed > 0 ? 0 : 1);
+await runChecks(part + " setup", PARTS[part]);

@@ -12,117 +12,27 @@
 // the engine's service are stopped, and the containers (named hms-*) and
 // the temporary folder removed, also when a check fails.
 
-import { spawnSync, spawn } from "node:child_process";
+import { spawn, spawnSync } from "node:child_process";
 import fs from "node:fs";
 import net from "node:net";
 import os from "node:os";
 import path from "node:path";
-import { request as httpRequest } from "node:http";
+import {
+  IMAGE, JSON_HEAD, PAGE_HEAD, SYS_PATH,
+  Mismatch, atExit, cgi, check, eq, freePort, httpClient, json, must, ok, opt, projectVersion, run, runChecks, skip, sleep,
+  utcOf,
+} from "./harness.mjs";
 
-const args = process.argv.slice(2);
-const part = args[0];
-function opt(name) {
-  const i = args.indexOf("--" + name);
-  if (i < 0 || i + 1 >= args.length) throw new Error("missing --" + name);
-  return path.resolve(args[i + 1]);
-}
+const part = process.argv[2];
 const REPO = opt("repo");
-const SYS_PATH = "/usr/sbin:/usr/bin:/sbin:/bin";
-const IMAGE = "localhost/hullmon-sandbox:latest";
-const JSON_HEAD =
-  "Content-Type: application/json; charset=utf-8\r\nCache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\n\r\n";
-const PAGE_HEAD =
-  "Content-Type: text/html; charset=utf-8\r\nCache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\n\r\n";
 const REFUSED = '{"ok":false,"error":"invalid node password"}\n';
 const FOREIGN =
   '{"ok":false,"error":"cross_origin","message":"control requests must come from the dashboard page itself"}\n';
-const UTC_RE = /^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$/;
 // What the servers run as, as on Debian.
 const WWW_UID = 33;
 const WWW_GID = 33;
 
-// ---------------------------------------------------------------- harness
-
-let passed = 0;
-let failed = 0;
-async function check(name, fn) {
-  const t0 = Date.now();
-  try {
-    await fn();
-    passed++;
-    console.log("ok   " + name + " (" + ((Date.now() - t0) / 1000).toFixed(1) + " s)");
-  } catch (e) {
-    failed++;
-    console.log("FAIL " + name + "\n     " + String(e && e.stack ? e.stack : e).split("\n").join("\n     "));
-  }
-}
-class Mismatch extends Error {}
-function eq(actual, expected, what) {
-  const a = JSON.stringify(actual);
-  const b = JSON.stringify(expected);
-  if (a !== b) throw new Mismatch((what || "value") + "\n     got:      " + a + "\n     expected: " + b);
-}
-function ok(cond, what) {
-  if (!cond) throw new Mismatch(what);
-}
-function skip(why) {
-  console.log("skipped: " + why);
-  process.exit(77);
-}
-
 // ---------------------------------------------------------------- helpers
-
-function run(cmd, argv, opts = {}) {
-  const r = spawnSync(cmd, argv, { encoding: "utf8", timeout: 60000, ...opts });
-  if (r.error) throw r.error;
-  return { out: r.stdout, err: r.stderr, all: r.stdout + r.stderr, status: r.status };
-}
-function must(cmd, argv, opts) {
-  const r = run(cmd, argv, opts);
-  if (r.status !== 0) throw new Error(cmd + " " + argv.join(" ") + " failed (" + r.status + "): " + r.all);
-  return r.out;
-}
-const sleep = (ms) => new Promise((res) => setTimeout(res, ms));
-function json(body) {
-  try {
-    return JSON.parse(body);
-  } catch (e) {
-    throw new Mismatch("reply is not JSON: " + body.slice(0, 2000));
-  }
-}
-function utcOf(body) {
-  const m = /"utc":"([^"]*)"/.exec(body);
-  ok(m, "reply has no utc: " + body);
-  ok(UTC_RE.test(m[1]), "utc is not a time text: " + m[1]);
-  ok(Math.abs(Date.parse(m[1]) - Date.now()) < 120000, "utc is not now: " + m[1]);
-  return m[1];
-}
-// The version lives in project() of the top CMakeLists.txt, and only there.
-function projectVersion() {
-  const m = /project\(\s*hullmon\s+VERSION\s+([0-9.]+)/.exec(fs.readFileSync(path.join(REPO, "CMakeLists.txt"), "utf8"));
-  if (!m) throw new Error("no version in project() of CMakeLists.txt");
-  return m[1];
-}
-
-const cleanups = [];
-function atExit(fn) {
-  cleanups.push(fn);
-}
-function cleanupNow() {
-  while (cleanups.length) {
-    try {
-      cleanups.pop()();
-    } catch (e) {
-      console.log("cleanup: " + e);
-    }
-  }
-}
-for (const sig of ["SIGINT", "SIGTERM", "SIGHUP"]) {
-  process.on(sig, () => {
-    cleanupNow();
-    process.exit(1);
-  });
-}
 
 // A long-running helper in a process group of its own, ended with the
 // group at exit.
@@ -146,19 +56,6 @@ async function waitFor(what, cond, tries = 100) {
     await sleep(100);
   }
   throw new Error(what + " did not happen in " + tries / 10 + " s");
-}
-function portFree(port) {
-  return new Promise((res) => {
-    const s = net.createServer();
-    s.once("error", () => res(false));
-    s.listen(port, "127.0.0.1", () => s.close(() => res(true)));
-  });
-}
-async function freePort() {
-  for (;;) {
-    const port = 20000 + Math.floor(Math.random() * 30000);
-    if (await portFree(port)) return port;
-  }
 }
 function listening(port) {
   return new Promise((res) => {
@@ -250,45 +147,6 @@ async function prepareEngine(stage) {
   return "unix://" + sock;
 }
 
-// ---------------------------------------------------------------- HTTP
-
-// One request on a fresh connection. The reply's head comes back in the
-// program's own form (a Status line for anything but 200, then the three
-// head lines the program writes, as the server passed them on), so that a
-// whole reply is compared as one text. A reply cut short, or a connection
-// reset, fails the request.
-function httpClient(base) {
-  return (url, init = {}) =>
-    new Promise((resolve, reject) => {
-      const u = new URL(base + url);
-      const body = init.body === undefined ? undefined : Buffer.from(init.body);
-      const headers = { ...(init.headers || {}) };
-      if (body) headers["Content-Length"] = String(body.length);
-      const req = httpRequest({ host: u.hostname, port: u.port, path: url, method: init.method || "GET", headers, agent: false }, (res) => {
-        const chunks = [];
-        res.on("data", (c) => chunks.push(c));
-        res.on("aborted", () => reject(new Error("reply cut short: " + url)));
-        res.on("error", reject);
-        res.on("end", () => {
-          const data = Buffer.concat(chunks);
-          let head = res.statusCode === 200 ? "" : `Status: ${res.statusCode} ${res.statusMessage}\r\n`;
-          for (const n of ["Content-Type", "Cache-Control", "X-Content-Type-Options"]) {
-            const v = res.headers[n.toLowerCase()];
-            if (v !== undefined) head += n + ": " + v + "\r\n";
-          }
-          const length = res.headers["content-length"];
-          if (length !== undefined && Number(length) !== data.length) {
-            reject(new Error("Content-Length " + length + " but " + data.length + " bytes: " + url));
-          }
-          resolve({ status: res.statusCode, head: head + "\r\n", body: data.toString("utf8") });
-        });
-      });
-      req.on("error", reject);
-      req.setTimeout(60000, () => req.destroy(new Error("no answer in 60 s: " + url)));
-      req.end(body);
-    });
-}
-
 // ---------------------------------------------------------------- the checks
 
 // Everything a dashboard does through one server: it runs with the node
@@ -296,7 +154,7 @@ function httpClient(base) {
 // directly by `direct` (a CGI run with the same configuration) for the
 // texts that only the program itself can say.
 async function throughServer(label, http, { PASSWORD, runtime, direct, port }) {
-  const VERSION = projectVersion();
+  const VERSION = projectVersion(REPO);
   const FORM = { "Content-Type": "application/x-www-form-urlencoded" };
   const ways = {
     header: { headers: { "X-Kelm-Password": PASSWORD }, extra: "" },
@@ -443,13 +301,7 @@ async function throughServer(label, http, { PASSWORD, runtime, direct, port }) {
 // it (the password check aside), as reference for what the server must pass
 // on unchanged.
 function directRunner(hullmon, env) {
-  return ({ query }) => {
-    const e = { QUERY_STRING: query, REQUEST_METHOD: "GET", ...env, KELM_PASSWORD: "" };
-    const r = spawnSync(hullmon, [], { env: e, encoding: "utf8", timeout: 60000 });
-    if (r.error) throw r.error;
-    const cut = r.stdout.indexOf("\r\n\r\n");
-    return { head: r.stdout.slice(0, cut + 4), body: r.stdout.slice(cut + 4) };
-  };
+  return ({ query }) => cgi(hullmon, { query, env: { ...env, KELM_PASSWORD: "" } });
 }
 
 // ---------------------------------------------------------------- parts
@@ -591,13 +443,4 @@ if (!PARTS[part]) {
   console.log("unknown part " + part + "; one of " + Object.keys(PARTS).join(", "));
   process.exit(2);
 }
-try {
-  await PARTS[part]();
-} catch (e) {
-  failed++;
-  console.log("FAIL " + part + " setup\n     " + String(e && e.stack ? e.stack : e));
-} finally {
-  cleanupNow();
-}
-console.log(`${passed} passed, ${failed} failed`);
-process.exit(failed === 0 && passed > 0 ? 0 : 1);
+await runChecks(part + " setup", PARTS[part]);
