@@ -39,7 +39,9 @@ const inspect = (what, name) => docker("inspect", "--format", what, name).trim()
 
 // A folder whose only `docker` runs the real client and keeps what it
 // printed, with its exit status, one record per call: the list reply is
-// then held whole against the very output the engine gave hullmon.
+// then held whole against the very output the engine gave hullmon. hullmon
+// runs a list's two commands together, so each call writes a record of its
+// own name, and the records come back in the order of their arguments.
 function recordingClient() {
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), "hullmon-dockerd-client-"));
   atExit(() => fs.rmSync(dir, { recursive: true, force: true }));
@@ -47,24 +49,22 @@ function recordingClient() {
   fs.mkdirSync(rec);
   fs.writeFileSync(path.join(dir, "docker"),
     "#!/bin/sh\n" +
-    `rec='${rec}'\n` +
-    'n=$(( $(cat "$rec/n" 2>/dev/null || echo 0) + 1 )); echo $n >"$rec/n"\n' +
-    'printf "%s\\n" "$*" >"$rec/$n.args"\n' +
-    `'${DOCKER_CLIENT}' "$@" >"$rec/$n.out" 2>&1\n` +
-    'rc=$?; echo $rc >"$rec/$n.rc"; cat "$rec/$n.out"; exit $rc\n', { mode: 0o755 });
+    `call=$(mktemp '${rec}/XXXXXX') || exit 125\n` +
+    'printf "%s\\n" "$*" >"$call.args"\n' +
+    `'${DOCKER_CLIENT}' "$@" >"$call.out" 2>&1\n` +
+    'rc=$?; echo $rc >"$call.rc"; cat "$call.out"; exit $rc\n', { mode: 0o755 });
   return {
     dir,
-    // The calls since the last take: [{ args, out, rc }].
+    // The calls since the last take, by their arguments: [{ args, out, rc }].
     take() {
-      const n = fs.existsSync(path.join(rec, "n")) ? Number(fs.readFileSync(path.join(rec, "n"), "utf8")) : 0;
       const calls = [];
-      for (let i = 1; i <= n; i++) {
-        calls.push({ args: fs.readFileSync(path.join(rec, i + ".args"), "utf8").replace(/\n$/, ""),
-          out: fs.readFileSync(path.join(rec, i + ".out"), "utf8"), rc: Number(fs.readFileSync(path.join(rec, i + ".rc"), "utf8")) });
-        for (const ext of ["args", "out", "rc"]) fs.rmSync(path.join(rec, i + "." + ext));
+      for (const name of fs.readdirSync(rec).filter((n) => !n.includes("."))) {
+        const at = path.join(rec, name);
+        calls.push({ args: fs.readFileSync(at + ".args", "utf8").replace(/\n$/, ""),
+          out: fs.readFileSync(at + ".out", "utf8"), rc: Number(fs.readFileSync(at + ".rc", "utf8")) });
+        for (const ext of ["", ".args", ".out", ".rc"]) fs.rmSync(at + ext);
       }
-      fs.rmSync(path.join(rec, "n"), { force: true });
-      return calls;
+      return calls.sort((x, y) => (x.args < y.args ? -1 : x.args > y.args ? 1 : 0));
     },
   };
 }
