@@ -66,6 +66,7 @@
 #include <vector>
 
 #include "front/version.h"
+#include "unit/utc_text.h"
 
 namespace {
 
@@ -397,14 +398,6 @@ std::string sorted_lines(const std::string &text) {
     return out;
 }
 
-std::string utc_text(time_t t) {
-    char buf[64];
-    std::tm parts;
-    gmtime_r(&t, &parts);
-    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &parts);
-    return buf;
-}
-
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -492,7 +485,7 @@ int main(int argc, char **argv) {
         }
         std::string diff;
         for (time_t t = r.started; t <= r.ended; ++t) {
-            out_vars["UTC"] = utc_text(t);
+            out_vars["UTC"] = libc_utc(t);
             diff = difference(expand(want->raw, out_vars), r.out);
             if (diff.empty()) break;
         }

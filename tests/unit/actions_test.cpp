@@ -14,6 +14,7 @@
 #include "front/request.h"
 #include "front/serve.h"
 #include "front/version.h"
+#include "utc_text.h"
 
 namespace {
 
@@ -68,14 +69,6 @@ fake_reply hangs_after(const std::string &text) {
     r.text = text;
     r.hangs = true;
     return r;
-}
-
-std::string libc_utc(time_t t) {
-    char text[64];
-    std::tm parts;
-    gmtime_r(&t, &parts);
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
-    return text;
 }
 
 // want with {UTC} as the time text of one of the seconds the call spanned,

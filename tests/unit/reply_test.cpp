@@ -9,19 +9,12 @@
 #include "reply/json_str.h"
 #include "reply/runtime_block.h"
 #include "reply/utc_now.h"
+#include "utc_text.h"
 
 namespace {
 
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
-
-std::string libc_utc(time_t t) {
-    char want[64];
-    std::tm parts;
-    gmtime_r(&t, &parts);
-    std::strftime(want, sizeof want, "%Y-%m-%dT%H:%M:%SZ", &parts);
-    return want;
-}
 
 std::string json_of(const std::string &bytes) {
     CaptureStdout();
