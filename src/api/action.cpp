@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "../reply/json_str.h"
 #include "control.h"
 #include "info.h"
 #include "list.h"
@@ -20,9 +21,7 @@ void write_supported_actions() {
     std::putc('[', stdout);
     for (int i = 0; i < kActionCount; ++i) {
         if (i) std::putc(',', stdout);
-        std::putc('"', stdout);
-        std::fputs(kActions[i].name, stdout);
-        std::putc('"', stdout);
+        json_str(kActions[i].name);
     }
     std::putc(']', stdout);
 }

@@ -30,9 +30,7 @@ void write_control_ops() {
     std::putc('[', stdout);
     for (size_t i = 0; i < sizeof kOps / sizeof kOps[0]; ++i) {
         if (i) std::putc(',', stdout);
-        std::putc('"', stdout);
-        std::fputs(kOps[i], stdout);
-        std::putc('"', stdout);
+        json_str(kOps[i]);
     }
     std::putc(']', stdout);
 }

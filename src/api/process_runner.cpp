@@ -22,7 +22,7 @@ namespace {
 // As much as a pipe holds by default, so that a long output costs few reads.
 constexpr size_t kReadChunk = 65536;
 // Time a command gets between SIGTERM and SIGKILL once the deadline passed.
-constexpr int kGraceMs = 1000;
+constexpr int kGraceSeconds = 1;
 // Exit status of a command that the deadline ended, as timeout(1) reports.
 constexpr int kTimedOutStatus = 124;
 
@@ -132,12 +132,6 @@ void collect_group(child &c) {
     }
 }
 
-int timespec_ms_until(const timespec &at) {
-    const timespec now = monotonic_now();
-    long long ns = (static_cast<long long>(at.tv_sec) - now.tv_sec) * 1000000000LL + (at.tv_nsec - now.tv_nsec);
-    return ns <= 0 ? 0 : static_cast<int>((ns + 999999) / 1000000);
-}
-
 }  // namespace
 
 int append_timeout_note(capture_text *cap, int seconds) {
@@ -165,7 +159,7 @@ void process_runner::run(const char *const *commands, command_output *out, int c
     }
 
     bool terminated = false;
-    timespec kill_at = {};
+    deadline kill_at = {};
     for (;;) {
         bool all_done = true;
         for (int i = 0; i < count; ++i) all_done = all_done && finished(kids[i]);
@@ -177,10 +171,9 @@ void process_runner::run(const char *const *commands, command_output *out, int c
         if (!terminated && deadline_left_ms(until_) == 0) {
             signal_unfinished(kids, count, SIGTERM);
             terminated = true;
-            kill_at = monotonic_now();
-            kill_at.tv_sec += kGraceMs / 1000;
+            kill_at = deadline_after(monotonic_now(), kGraceSeconds);
         }
-        int wait_ms = terminated ? timespec_ms_until(kill_at) : deadline_left_ms(until_);
+        int wait_ms = deadline_left_ms(terminated ? kill_at : until_);
         if (terminated && wait_ms == 0) {
             signal_unfinished(kids, count, SIGKILL);
             break;
