@@ -27,6 +27,15 @@ var LOG_CID='',LOG_NAME='';
 // dropped, so a slow reply never overwrites what a newer one showed.
 var listSent=0,listShown=0,logSent=0,logShown=0;
 
+// Live view and log following. Both ask the program again on a timer that
+// starts when the previous request ended, so a slow engine is never asked
+// twice at once, and both rest while the page is hidden.
+var LIVE_EVERY=5000,LIVE_RETRY=30000,FOLLOW_EVERY=2000;
+var LIVE=false,liveTimer=0,listsOut=0,listEnded=0,liveFailed=false;
+var FOLLOW=false,followTimer=0,logsOut=0,logEnded=0;
+function now(){return Date.now()}
+function visible(){return document.visibilityState!=='hidden'}
+
 function $(id){return document.getElementById(id)}
 function str(v){return v===undefined||v===null?'':String(v)}
 function txt(id,v){$(id).textContent=(v===undefined||v===null||v==='')?DASH:String(v)}
@@ -78,31 +87,29 @@ function post(u,body){
   return fetch(u,{method:'POST',headers:headers(true),body:body}).then(function(r){return r.json()});
 }
 
-function refresh(){
+// A list whose listing the program could answer: its rows are the node's.
+function listingOk(j){return !!(j&&j.runtime&&j.runtime.available&&j.daemon_available!==false)}
+
+// Asks for one list. With usage false the program runs the listing alone
+// (fast on every engine), and the rows show without CPU and memory figures.
+// A reply is shown only when no newer list reply has been; the replies of
+// full lists feed the usage history.
+function askList(usage){
   var my=++listSent;
-  get(url('list')).then(function(j){
+  listsOut++;
+  function ended(failed){
+    listsOut--;
+    listEnded=now();
+    if(usage)liveFailed=failed;
+    liveSchedule();
+  }
+  get(url('list',usage?'':'&usage=0')).then(function(j){
+    ended(!listingOk(j));
     if(my<listShown)return;
     listShown=my;
-    DATA=j||{};
-    var s=DATA.summary||{};
-    txt('k-total',s.total);
-    txt('k-run',s.running);
-    txt('k-exit',s.exited);
-    txt('k-pause',s.paused);
-    var rt=DATA.runtime||{};
-    $('k-rt').textContent=rt.available?(str(rt.label)||'yes'):'none';
-    if(!rt.available){
-      badge('no runtime',false);
-      note(str(DATA.message)||'neither docker nor podman found on this node');
-    }else if(DATA.daemon_available===false){
-      badge('daemon down',false);
-      note(str(DATA.error)||'runtime daemon is not reachable');
-    }else{
-      badge(str(rt.label)||'ready',true);
-      note((s.total===undefined||s.total===null?0:s.total)+' container(s) on this node');
-    }
-    render();
+    showList(j||{},usage);
   },function(e){
+    ended(true);
     if(my<listShown)return;
     listShown=my;
     badge('error',false);
@@ -110,59 +117,259 @@ function refresh(){
   });
 }
 
-function lowState(c){return str(c.state).toLowerCase()}
-
-function matches(c){
-  var want=$('state').value;
-  if(want&&lowState(c)!==want)return false;
-  var q=$('q').value.trim().toLowerCase();
-  if(!q)return true;
-  var hay=[str(c.name),str(c.image),str(c.id),str(c.ports)].join(' ').toLowerCase();
-  return hay.indexOf(q)>=0;
+// The user's refresh (and the first one): the listing alone and the full
+// list are asked together, so the rows come as soon as the listing is done
+// and CPU and memory follow when the slower usage command is. The full
+// list is asked second, so once its reply is shown the listing's is older
+// and dropped.
+function refresh(){
+  askList(false);
+  askList(true);
 }
 
-function opButton(c,op,cls){
+function showList(j,full){
+  DATA=j;
+  var s=DATA.summary||{};
+  txt('k-total',s.total);
+  txt('k-run',s.running);
+  txt('k-exit',s.exited);
+  txt('k-pause',s.paused);
+  var rt=DATA.runtime||{};
+  $('k-rt').textContent=rt.available?(str(rt.label)||'yes'):'none';
+  if(!rt.available){
+    badge('no runtime',false);
+    note(str(DATA.message)||'neither docker nor podman found on this node');
+  }else if(DATA.daemon_available===false){
+    badge('daemon down',false);
+    note(str(DATA.error)||'runtime daemon is not reachable');
+  }else{
+    badge(str(rt.label)||'ready',true);
+    note((s.total===undefined||s.total===null?0:s.total)+' container(s) on this node');
+  }
+  if(listingOk(DATA))remember(containers(),full);
+  sync();
+  render();
+}
+
+// --- live view -----------------------------------------------------------
+
+// Plans the next live list: 5 s after the last list ended (30 s after a
+// failed one), only while live is on, the page is visible and no list is
+// out. Every list's end and every change of those conditions plans again.
+function liveSchedule(){
+  clearTimeout(liveTimer);
+  liveTimer=0;
+  if(!LIVE||!visible()||listsOut>0)return;
+  var wait=(liveFailed?LIVE_RETRY:LIVE_EVERY)-(now()-listEnded);
+  liveTimer=setTimeout(function(){
+    liveTimer=0;
+    if(LIVE&&visible()&&listsOut===0)askList(true);
+  },Math.max(0,wait));
+}
+
+function setLive(on){
+  LIVE=on;
+  var b=$('liveBtn');
+  b.textContent=on?'Live: on':'Live: off';
+  b.setAttribute('aria-pressed',on?'true':'false');
+  b.classList.toggle('on',on);
+}
+
+// --- usage history -------------------------------------------------------
+
+// The last HIST_MAX samples of CPU (percent) and memory (bytes in use) of
+// each container id, from full lists, in memory only.
+var HIST_MAX=60;
+var HIST=new Map();
+var UNIT={b:1,kb:1e3,kib:1024,mb:1e6,mib:1048576,gb:1e9,gib:1073741824,tb:1e12,tib:1099511627776};
+
+function cpuValue(t){
+  var m=/^\s*([0-9]+(?:\.[0-9]+)?)\s*%/.exec(t);
+  return m?parseFloat(m[1]):null;
+}
+// The used part of a usage text such as "800KiB / 23.54GiB", in bytes.
+function memValue(t){
+  var m=/^\s*([0-9]+(?:\.[0-9]+)?)\s*([kKMGT]?i?B)\b/.exec(t);
+  if(!m)return null;
+  var f=UNIT[m[2].toLowerCase()];
+  return f===undefined?null:parseFloat(m[1])*f;
+}
+
+function containers(){return Array.isArray(DATA.containers)?DATA.containers:[]}
+
+// Takes one sample per container from a full list, and forgets every id
+// the list no longer holds.
+function remember(list,full){
+  var seen=new Set();
+  list.forEach(function(c){
+    if(!c)return;
+    var id=str(c.id);
+    seen.add(id);
+    if(!full)return;
+    var cpu=cpuValue(str(c.cpu)),mem=memValue(str(c.mem));
+    if(cpu===null&&mem===null)return;
+    var h=HIST.get(id);
+    if(!h){h={cpu:[],mem:[]};HIST.set(id,h)}
+    if(cpu!==null)push(h.cpu,cpu);
+    if(mem!==null)push(h.mem,mem);
+  });
+  HIST.forEach(function(h,id){if(!seen.has(id))HIST.delete(id)});
+}
+function push(a,v){
+  a.push(v);
+  if(a.length>HIST_MAX)a.splice(0,a.length-HIST_MAX);
+}
+
+function percent(v){return (Math.round(v*100)/100)+'%'}
+function bytes(v){
+  var u=['B','KiB','MiB','GiB','TiB'],i=0;
+  while(v>=1024&&i<u.length-1){v/=1024;i++}
+  return (Math.round(v*10)/10)+' '+u[i];
+}
+
+var SVG='http://www.w3.org/2000/svg',SPARK_W=60,SPARK_H=16;
+// A small line of the samples, lowest at the bottom, highest at the top; its
+// title names both.
+function spark(values,what,show){
+  var lo=Math.min.apply(null,values),hi=Math.max.apply(null,values);
+  var span=hi-lo,step=SPARK_W/(values.length-1),pts=[];
+  values.forEach(function(v,i){
+    var y=span>0?SPARK_H-1-(v-lo)/span*(SPARK_H-2):SPARK_H/2;
+    pts.push((i*step).toFixed(1)+','+y.toFixed(1));
+  });
+  var svg=document.createElementNS(SVG,'svg');
+  svg.setAttribute('class','spark');
+  svg.setAttribute('width',SPARK_W);
+  svg.setAttribute('height',SPARK_H);
+  svg.setAttribute('viewBox','0 0 '+SPARK_W+' '+SPARK_H);
+  svg.setAttribute('role','img');
+  var label=what+' lowest '+show(lo)+', highest '+show(hi);
+  svg.setAttribute('aria-label',label);
+  var title=document.createElementNS(SVG,'title');
+  title.textContent=label;
+  svg.appendChild(title);
+  var line=document.createElementNS(SVG,'polyline');
+  line.setAttribute('points',pts.join(' '));
+  svg.appendChild(line);
+  return svg;
+}
+
+function lowState(c){return str(c.state).toLowerCase()}
+
+// The table keeps one row per container across lists, keyed by id, and a
+// new list changes only the cells that changed. So filling in CPU and memory,
+// or a live refresh, leaves the rows, their focus and the scroll where they
+// are; and filtering only takes rows out or puts them back, which keeps
+// typing in the search box quick with thousands of rows.
+var ROWS=new Map();
+
+function opButton(r,op,cls){
   var b=el('button',cls,op);
   b.type='button';
-  b.addEventListener('click',function(){act(c,op)});
+  b.addEventListener('click',function(){act(r.c,op)});
   return b;
+}
+
+function fillRow(r){
+  var c=r.c,st=lowState(c),tr=r.tr;
+  while(tr.firstChild)tr.removeChild(tr.firstChild);
+  tr.appendChild(el('td','mono',str(c.id).slice(0,12)));
+  tr.appendChild(el('td','',str(c.name)));
+  tr.appendChild(el('td','mono',str(c.image)));
+  var sc=el('td');
+  sc.appendChild(el('span','state '+st,str(c.state)));
+  tr.appendChild(sc);
+  r.cpuTd=el('td','mono');
+  r.memTd=el('td','mono');
+  tr.appendChild(r.cpuTd);
+  tr.appendChild(r.memTd);
+  var acts=el('div','acts');
+  if(st==='running'){
+    acts.appendChild(opButton(r,'stop','sm danger'));
+    acts.appendChild(opButton(r,'restart','sm ghost'));
+  }else{
+    acts.appendChild(opButton(r,'start','sm'));
+  }
+  var lb=el('button','sm ghost','logs');
+  lb.type='button';
+  lb.addEventListener('click',function(){openLogs(r.c)});
+  acts.appendChild(lb);
+  var ac=el('td');
+  ac.appendChild(acts);
+  tr.appendChild(ac);
+  r.usage=null;
+}
+
+function usageCell(td,text,samples,what,show){
+  td.textContent=text||DASH;
+  if(samples&&samples.length>=2){
+    td.appendChild(document.createTextNode(' '));
+    td.appendChild(spark(samples,what,show));
+  }
+}
+
+// Brings the rows up to DATA: new containers get a row, gone ones lose it,
+// changed ones are redrawn, and the usage cells follow the figures and the
+// history.
+function sync(){
+  var next=new Map(),count=new Map();
+  containers().forEach(function(c){
+    if(!c)return;
+    var id=str(c.id);
+    // Ids are unique on a node; should one repeat, each row still gets its own.
+    var n=count.get(id)||0;
+    count.set(id,n+1);
+    var key=n?id+'#'+n:id;
+    var r=ROWS.get(key);
+    if(!r){r={tr:el('tr'),sig:null,usage:null}}
+    r.c=c;
+    var sig=[id,str(c.name),str(c.image),str(c.state)].join('\n');
+    if(sig!==r.sig){r.sig=sig;fillRow(r)}
+    r.hay=[str(c.name),str(c.image),id,str(c.ports)].join(' ').toLowerCase();
+    r.st=lowState(c);
+    var h=HIST.get(id)||{cpu:[],mem:[]};
+    var usage=[str(c.cpu),str(c.mem),h.cpu.length,h.cpu[h.cpu.length-1],h.mem.length,h.mem[h.mem.length-1]].join('\n');
+    if(usage!==r.usage){
+      r.usage=usage;
+      usageCell(r.cpuTd,str(c.cpu),h.cpu,'CPU',percent);
+      usageCell(r.memTd,str(c.mem),h.mem,'memory',bytes);
+    }
+    next.set(key,r);
+  });
+  ROWS=next;
 }
 
 function render(){
   var tb=$('rows');
-  while(tb.firstChild)tb.removeChild(tb.firstChild);
-  var list=Array.isArray(DATA.containers)?DATA.containers:[];
-  var shown=0;
-  list.forEach(function(c){
-    if(!c||!matches(c))return;
-    var st=lowState(c);
-    var tr=el('tr');
-    tr.appendChild(el('td','mono',str(c.id).slice(0,12)));
-    tr.appendChild(el('td','',str(c.name)));
-    tr.appendChild(el('td','mono',str(c.image)));
-    var sc=el('td');
-    sc.appendChild(el('span','state '+st,str(c.state)));
-    tr.appendChild(sc);
-    tr.appendChild(el('td','mono',str(c.cpu)||DASH));
-    tr.appendChild(el('td','mono',str(c.mem)||DASH));
-    var acts=el('div','acts');
-    if(st==='running'){
-      acts.appendChild(opButton(c,'stop','sm danger'));
-      acts.appendChild(opButton(c,'restart','sm ghost'));
-    }else{
-      acts.appendChild(opButton(c,'start','sm'));
-    }
-    var lb=el('button','sm ghost','logs');
-    lb.type='button';
-    lb.addEventListener('click',function(){openLogs(c)});
-    acts.appendChild(lb);
-    var ac=el('td');
-    ac.appendChild(acts);
-    tr.appendChild(ac);
-    tb.appendChild(tr);
-    shown++;
+  var want=$('state').value;
+  var q=$('q').value.trim().toLowerCase();
+  var shown=[];
+  ROWS.forEach(function(r){
+    if(want&&r.st!==want)return;
+    if(q&&r.hay.indexOf(q)<0)return;
+    shown.push(r.tr);
   });
-  $('empty').classList.toggle('hide',shown>0);
+  var focus=document.activeElement;
+  if(focus&&tb.contains(focus)){
+    // Rows that stay are left in place, so a focused button keeps its focus.
+    var keep=new Set(shown);
+    for(var n=tb.firstChild;n;){
+      var next=n.nextSibling;
+      if(!keep.has(n))tb.removeChild(n);
+      n=next;
+    }
+    var at=tb.firstChild;
+    shown.forEach(function(tr){
+      if(tr===at)at=at.nextSibling;
+      else tb.insertBefore(tr,at);
+    });
+  }else{
+    var frag=document.createDocumentFragment();
+    shown.forEach(function(tr){frag.appendChild(tr)});
+    tb.textContent='';
+    tb.appendChild(frag);
+  }
+  $('empty').classList.toggle('hide',shown.length>0);
 }
 
 function act(c,op){
@@ -183,9 +390,20 @@ function act(c,op){
   });
 }
 
+// While the logs are followed the view stays at the bottom, unless the user
+// has scrolled up to read; an unchanged text is not set again, so a
+// selection in it survives.
+function showLogText(t){
+  var b=$('logBody');
+  if(b.textContent===t)return;
+  var bottom=b.scrollTop+b.clientHeight>=b.scrollHeight-4;
+  b.textContent=t;
+  if(FOLLOW&&bottom)b.scrollTop=b.scrollHeight;
+}
+
 function showLogReply(j){
   j=j||{};
-  $('logBody').textContent=j.ok===true?(str(j.text)||'(empty)'):'error: '+(str(j.error)||'unknown');
+  showLogText(j.ok===true?(str(j.text)||'(empty)'):'error: '+(str(j.error)||'unknown'));
 }
 
 // A logs reply is shown only while its container is still the one opened and
@@ -193,18 +411,51 @@ function showLogReply(j){
 function fetchLogs(cid,keepOnFailure){
   var my=++logSent;
   function current(){return cid===LOG_CID&&my>logShown}
+  function ended(){
+    logsOut--;
+    logEnded=now();
+    followSchedule();
+  }
+  logsOut++;
   get(url('logs','&cid='+encodeURIComponent(cid))).then(function(j){
+    ended();
     if(!current())return;
     logShown=my;
     showLogReply(j);
   },function(e){
+    ended();
     if(keepOnFailure||!current())return;
     logShown=my;
-    $('logBody').textContent=failText(e);
+    showLogText(failText(e));
   });
 }
 
+function logCardOpen(){return !$('logCard').classList.contains('hide')}
+
+// Plans the next logs request of a followed card: 2 s after the last reply,
+// one request at a time, only while the card is open and the page visible.
+function followSchedule(){
+  clearTimeout(followTimer);
+  followTimer=0;
+  if(!FOLLOW||!LOG_CID||!logCardOpen()||!visible()||logsOut>0)return;
+  followTimer=setTimeout(function(){
+    followTimer=0;
+    if(FOLLOW&&LOG_CID&&logCardOpen()&&visible()&&logsOut===0)fetchLogs(LOG_CID,true);
+  },Math.max(0,FOLLOW_EVERY-(now()-logEnded)));
+}
+
+function setFollow(on){
+  FOLLOW=on;
+  var b=$('logFollow');
+  b.textContent=on?'Follow: on':'Follow: off';
+  b.setAttribute('aria-pressed',on?'true':'false');
+  b.classList.toggle('on',on);
+  followSchedule();
+}
+
 function openLogs(c){
+  // Following belongs to one container: switching to another stops it.
+  if(str(c.id)!==LOG_CID)setFollow(false);
   LOG_CID=str(c.id);
   LOG_NAME=str(c.name)||LOG_CID;
   $('logCard').classList.remove('hide');
@@ -224,8 +475,25 @@ $('reloadBtn').addEventListener('click',refresh);
 $('q').addEventListener('input',render);
 $('q').addEventListener('keydown',function(e){if(e.key==='Enter')refresh()});
 $('state').addEventListener('change',render);
-$('logClose').addEventListener('click',function(){$('logCard').classList.add('hide')});
+$('logClose').addEventListener('click',function(){
+  $('logCard').classList.add('hide');
+  setFollow(false);
+});
 $('logReload').addEventListener('click',function(){if(LOG_CID)fetchLogs(LOG_CID,true)});
+$('logFollow').addEventListener('click',function(){setFollow(!FOLLOW)});
+$('liveBtn').addEventListener('click',function(){
+  setLive(!LIVE);
+  try{window.localStorage.setItem('hullmon_live',LIVE?'1':'0')}catch(e){}
+  liveSchedule();
+});
+// Hidden, the page asks nothing; shown again, it catches up at once when
+// its pause was longer than the usual wait.
+document.addEventListener('visibilitychange',function(){
+  liveSchedule();
+  followSchedule();
+});
 
+setLive(stored('hullmon_live')==='1');
+setFollow(false);
 refresh();
 })();
