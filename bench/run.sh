@@ -172,17 +172,22 @@ cpu_ms() {
 # work of all), its memory with the largest. A reference whose LABEL begins
 # with "+" is timed alike but only shown beside the others, not held
 # against. Appends one row to the results.
-# shellcheck disable=SC2034,SC2154 # label_N and cmd_N are set and read through eval
+# The command of side K of the current measurement (0: hullmon, then the
+# references in order), and its label.
+side_cmd() { sed -n "$(($1 + 1))p" "$work/sides" | cut -f 2; }
+side_label() { sed -n "$(($1 + 1))p" "$work/sides" | cut -f 1; }
+
 measure() {
     name=$1 runs=$2 vars=$3
     shift 3
     case " $ONLY " in "  " | *" $name "*) ;; *) return 0 ;; esac
-    n=0
-    cmd_0=$HM
+    # One line per side, "LABEL<tab>COMMAND": hullmon first, then the
+    # references.
+    printf 'hullmon\t%s\n' "$HM" >"$work/sides"
     for ref in "$@"; do
-        n=$((n + 1))
-        eval "label_$n=\${ref%%:*} cmd_$n=\${ref#*:}"
+        printf '%s\t%s\n' "${ref%%:*}" "${ref#*:}" >>"$work/sides"
     done
+    n=$#
     say "$name: $ROUNDS rounds of $runs runs each side"
     i=0
     while [ "$i" -le "$n" ]; do
@@ -198,7 +203,7 @@ measure() {
         j=0
         while [ "$j" -le "$n" ]; do
             k=$(((r + j) % (n + 1)))
-            eval "set -- \"\$@\" \"\$cmd_$k\""
+            set -- "$@" "$(side_cmd "$k")"
             order="$order $k"
             j=$((j + 1))
         done
@@ -231,7 +236,7 @@ measure() {
     ref_ms=0 ref_cpu=0 ref_kb=0 ref_ir=0 detail="" shown=""
     i=1
     while [ "$i" -le "$n" ]; do
-        eval "label=\$label_$i cmd=\$cmd_$i"
+        label=$(side_label "$i") cmd=$(side_cmd "$i")
         ms=$(median_ms "$work/times.$i")
         case $label in
         +*)
@@ -253,7 +258,7 @@ measure() {
         detail="$detail${detail:+, }$label $ms ms"
         i=$((i + 1))
     done
-    [ "$n" -gt 1 ] || detail=$label_1
+    [ "$n" -gt 1 ] || detail=$(side_label 1)
     detail=$detail$shown
 
     printf '%s %s %s %s %s %s %s %s %s %s %s %s\n' "$name" "$ref_ms" "$hm_ms" "$ref_cpu" "$hm_cpu" \
