@@ -6,7 +6,7 @@ import fs from 'node:fs';
 import path from 'node:path';
 import { after, before, describe, test } from 'node:test';
 import {
-  launchBrowser, listed, openPage, screenshot, sleep, startServer, tableTexts, until,
+  launchBrowser, listed, openPage, screenshot, settled, sleep, startServer, tableTexts, until,
 } from './harness.mjs';
 
 const DASH = '\u2014';
@@ -32,15 +32,25 @@ const NODE = {
 const LIST_CMD = 'docker ps -a --format {{.ID}}|{{.Names}}|{{.Image}}|{{.State}}|{{.Status}}|{{.Ports}}';
 const STATS_CMD = 'docker stats --no-stream --format {{.ID}}|{{.CPUPerc}}|{{.MemUsage}}';
 
-// The runtime command lines a server ran since the last call. A list runs
-// its two commands at the same time, so either may be recorded first: each
-// such pair is put in one order.
+// What one refresh of the page runs: the listing alone (the list without
+// usage) and the full list, asked together.
+const REFRESH_CMDS = [LIST_CMD, LIST_CMD, STATS_CMD];
+
+// The runtime command lines a server ran since the last call. The page asks
+// its two lists together and a list runs its two commands at the same time,
+// so a stretch of listing and usage commands may be recorded in any order:
+// each such stretch is put in one order, listings first.
 function runs(server) {
   const lines = server.takeRecords();
-  for (let i = 0; i + 1 < lines.length; i++) {
-    if (lines[i] === STATS_CMD && lines[i + 1] === LIST_CMD) [lines[i], lines[i + 1]] = [LIST_CMD, STATS_CMD];
+  const out = [];
+  for (let i = 0; i < lines.length;) {
+    let j = i;
+    while (j < lines.length && (lines[j] === LIST_CMD || lines[j] === STATS_CMD)) j++;
+    if (j === i) { out.push(lines[i++]); continue; }
+    out.push(...lines.slice(i, j).sort((a, b) => (a === b ? 0 : a === LIST_CMD ? -1 : 1)));
+    i = j;
   }
-  return lines;
+  return out;
 }
 
 let browser;
@@ -67,7 +77,10 @@ async function open(server, address, opts = {}) {
   server.setRuntime(opts.files || NODE);
   server.takeRecords();
   const p = await openPage(browser, server, address, opts);
-  if (opts.wait !== false) await listed(p.page);
+  if (opts.wait !== false) {
+    await listed(p.page);
+    await settled(p.seen);
+  }
   return p;
 }
 
@@ -81,6 +94,8 @@ const tiles = (page) => texts(page, '.kpi .v');
 const noteText = (page) => page.textContent('#note');
 const hidden = (page, sel) => page.$eval(sel, (e) => e.classList.contains('hide'));
 const lists = (seen) => seen.requests.filter((r) => r.url.includes('action=list'));
+// The full list's reply (not the one of the listing alone).
+const fullListReply = (page) => page.waitForResponse((r) => r.url().includes('action=list') && !r.url().includes('usage=0'));
 const rowButton = (page, row, label) => page.locator('#rows tr').nth(row).getByRole('button', { name: label, exact: true });
 
 describe('start-up', () => {
@@ -111,8 +126,8 @@ describe('start-up', () => {
     assert.equal(await hidden(page, '#logCard'), true);
     assert.equal(await page.locator('th').filter({ visible: true }).count(), 7);
     assert.deepEqual(seen.requests.map((r) => [r.method, r.url, r.headers['x-kelm-password']]),
-      [['GET', '/hullmon?action=list', undefined]]);
-    assert.deepEqual(runs(node), [LIST_CMD, STATS_CMD]);
+      [['GET', '/hullmon?action=list&usage=0', undefined], ['GET', '/hullmon?action=list', undefined]]);
+    assert.deepEqual(runs(node), REFRESH_CMDS);
     await screenshot(page, 'dashboard-dark');
     await done(p);
   });
@@ -198,16 +213,15 @@ describe('filter and search', () => {
       assert.equal(await hidden(page, '#empty'), names.length > 0);
     }
     await sleep(200);
-    assert.equal(lists(seen).length, 1, 'filtering sent no request');
+    assert.equal(lists(seen).length, 2, 'filtering sent no request');
 
     await page.fill('#q', 'db');
     await page.selectOption('#state', '');
     const triggers = [() => page.press('#q', 'Enter'), () => page.click('#refreshBtn'), () => page.click('#reloadBtn')];
-    for (const [i, trigger] of triggers.entries()) {
-      await Promise.all([page.waitForResponse((r) => r.url().includes('action=list')), trigger()]);
-      await until(page, (n) => window.__notes.length >= n, i + 2);
+    for (const trigger of triggers) {
+      await Promise.all([fullListReply(page), trigger()]);
     }
-    assert.equal(lists(seen).length, 4);
+    assert.equal(lists(seen).length, 8);
     // The filter survives the new list.
     assert.deepEqual(await page.$$eval('#rows tr', (rows) => rows.map((tr) => tr.cells[1].textContent)), ['db']);
     await done(p);
@@ -235,11 +249,13 @@ describe('operations', () => {
       const { page, seen } = p;
       node.takeRecords();
       seen.confirm = c.accept !== false;
+      const full = c.accept === false ? null : fullListReply(page);
       await rowButton(page, c.row, c.op).click();
       if (c.accept === false) {
         await sleep(300);
       } else {
         await until(page, (want) => window.__notes.includes(want) && window.__notes.length >= 2, c.note);
+        await full;
         await until(page, () => document.getElementById('note').textContent === '4 container(s) on this node');
       }
       assert.deepEqual(seen.dialogs, c.dialog ? [{ type: 'confirm', message: c.dialog }] : []);
@@ -247,17 +263,21 @@ describe('operations', () => {
       if (c.accept === false) {
         assert.deepEqual(posts, []);
         assert.deepEqual(node.takeRecords(), []);
-        assert.equal(lists(seen).length, 1);
+        assert.equal(lists(seen).length, 2);
       } else {
         assert.equal(posts.length, 1);
         assert.equal(posts[0].url, '/hullmon?action=control');
         assert.equal(posts[0].body, `op=${c.op}&cid=${target.id}`);
         assert.equal(posts[0].headers['content-type'], 'application/x-www-form-urlencoded');
         assert.equal(posts[0].headers['x-kelm-password'], undefined);
-        assert.deepEqual(runs(node), [`docker ${c.op} ${target.id}`, LIST_CMD, STATS_CMD]);
-        assert.equal(lists(seen).length, 2, 'the list is fetched again');
+        assert.deepEqual(runs(node), [`docker ${c.op} ${target.id}`, ...REFRESH_CMDS]);
+        assert.equal(lists(seen).length, 4, 'the list is fetched again');
+        // The outcome, then the count line of each list reply that followed
+        // (one or two: the listing alone is dropped when the full list wins).
         const notes = await page.evaluate(() => window.__notes);
-        assert.equal(notes.at(-2), c.note);
+        const outcome = notes.findLastIndex((n) => n !== '4 container(s) on this node');
+        assert.equal(notes[outcome], c.note);
+        assert.ok(notes.length - outcome - 1 >= 1 && notes.length - outcome - 1 <= 2);
       }
       await done(p);
     });
@@ -404,11 +424,14 @@ describe('context', () => {
     await rowButton(page, 1, 'start').click();
     await until(page, () => window.__notes.includes('start db ok'));
     await until(page, () => window.__notes.at(-1) === '4 container(s) on this node' && window.__notes.length >= 3);
+    await settled(seen);
     const ctx = '&node=lab&id=7&pwd=s3cret';
     assert.deepEqual(seen.requests.map((r) => [r.method, r.url, r.headers['x-kelm-password'], r.body ?? null]), [
+      ['GET', `/plugins?plugin=docker?action=list&usage=0${ctx}`, 's3cret', null],
       ['GET', `/plugins?plugin=docker?action=list${ctx}`, 's3cret', null],
       ['GET', `/plugins?plugin=docker?action=logs&cid=${WEB.id}${ctx}`, 's3cret', null],
       ['POST', `/plugins?plugin=docker?action=control${ctx}`, 's3cret', `op=start&cid=${DB.id}`],
+      ['GET', `/plugins?plugin=docker?action=list&usage=0${ctx}`, 's3cret', null],
       ['GET', `/plugins?plugin=docker?action=list${ctx}`, 's3cret', null],
     ]);
     await done(p);
@@ -432,7 +455,8 @@ describe('context', () => {
   for (const [address, storage, want, header] of cases) {
     test(`context from ${address} and ${JSON.stringify(storage)}`, async () => {
       const p = await open(node, address, { storage });
-      assert.deepEqual(p.seen.requests.map((r) => [r.url, r.headers['x-kelm-password']]), [[want, header]]);
+      const quick = want.replace('action=list', 'action=list&usage=0');
+      assert.deepEqual(p.seen.requests.map((r) => [r.url, r.headers['x-kelm-password']]), [[quick, header], [want, header]]);
       await done(p);
     });
   }
@@ -469,15 +493,20 @@ describe('a node password outside Latin-1', () => {
       assert.equal(await page.textContent('#badge'), 'docker');
       assert.equal(await noteText(page), '4 container(s) on this node');
       server.takeRecords();
+      const full = fullListReply(page);
       await rowButton(page, 1, 'start').click();
+      await full;
       await until(page, () => window.__notes.includes('start db ok'));
       await until(page, () => window.__notes.at(-1) === '4 container(s) on this node' && window.__notes.length >= 3);
+      await settled(seen);
       assert.deepEqual(seen.requests.map((r) => [r.method, r.url, r.headers['x-kelm-password'], r.body ?? null]), [
+        ['GET', `/hullmon?action=list&usage=0&pwd=${pwd}`, c.header, null],
         ['GET', `/hullmon?action=list&pwd=${pwd}`, c.header, null],
         ['POST', `/hullmon?action=control&pwd=${pwd}`, c.header, `op=start&cid=${DB.id}`],
+        ['GET', `/hullmon?action=list&usage=0&pwd=${pwd}`, c.header, null],
         ['GET', `/hullmon?action=list&pwd=${pwd}`, c.header, null],
       ]);
-      assert.deepEqual(runs(server), [`docker start ${DB.id}`, LIST_CMD, STATS_CMD]);
+      assert.deepEqual(runs(server), [`docker start ${DB.id}`, ...REFRESH_CMDS]);
       await done(p);
     });
   }
@@ -605,7 +634,7 @@ describe('robustness and layout', () => {
     assert.equal(await page.textContent('#badge'), 'docker');
     assert.equal(await page.locator('#rows tr').count(), 4);
     assert.deepEqual(seen.requests.map((r) => [r.url, r.headers['x-kelm-password']]),
-      [['/hullmon?action=list&node=lab', undefined]]);
+      [['/hullmon?action=list&usage=0&node=lab', undefined], ['/hullmon?action=list&node=lab', undefined]]);
     // The system preference chose the theme, and nothing overrode it.
     assert.equal(await page.getAttribute('html', 'data-theme'), 'light');
     await page.click('#themeBtn');

@@ -158,8 +158,9 @@ export async function launchBrowser() {
 //   refuseStorage: every access to local storage throws, as in browsers
 //                  that block site data;
 //   colorScheme, viewport: passed to the context.
-// Returns the page and what it did: the API requests it sent, the dialogs it
-// asked, its script errors and every text the note showed.
+// Returns the page and what it did: the API requests it sent (and how many
+// of them are still unanswered), the dialogs it asked, its script errors and
+// every text the note showed.
 export async function openPage(browser, server, address, opts = {}) {
   const context = await browser.newContext({
     viewport: opts.viewport || { width: 1100, height: 900 },
@@ -195,12 +196,20 @@ export async function openPage(browser, server, address, opts = {}) {
     });
   });
   const page = await context.newPage();
-  const seen = { requests: [], dialogs: [], errors: [], confirm: true };
+  const seen = { requests: [], dialogs: [], errors: [], confirm: true, pending: 0 };
   page.on('pageerror', (e) => seen.errors.push(String(e)));
-  page.on('request', (r) => {
+  const api = (r) => {
     const u = new URL(r.url());
-    if (r.isNavigationRequest() && r.frame() === page.mainFrame()) return;
-    if (u.pathname === '/hullmon' || u.pathname === '/plugins') {
+    if (r.isNavigationRequest() && r.frame() === page.mainFrame()) return false;
+    return u.pathname === '/hullmon' || u.pathname === '/plugins';
+  };
+  const ended = (r) => { if (api(r)) seen.pending--; };
+  page.on('requestfinished', ended);
+  page.on('requestfailed', ended);
+  page.on('request', (r) => {
+    if (api(r)) {
+      const u = new URL(r.url());
+      seen.pending++;
       seen.requests.push({
         method: r.method(),
         url: u.pathname + u.search,
@@ -222,6 +231,16 @@ export async function openPage(browser, server, address, opts = {}) {
 // Waits until fn(arg), run in the page, returns a truthy value.
 export function until(page, fn, arg) {
   return page.waitForFunction(fn, arg, { timeout: 5000, polling: 20 });
+}
+
+// Waits until every request the page sent to the program has been answered
+// (or has failed).
+export async function settled(seen, timeout = 5000) {
+  const deadline = Date.now() + timeout;
+  while (seen.pending > 0) {
+    if (Date.now() > deadline) throw new Error(`${seen.pending} request(s) still unanswered`);
+    await sleep(20);
+  }
 }
 
 // Waits until the badge has left "connecting", that is the first list reply
