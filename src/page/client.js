@@ -450,6 +450,8 @@ function setFollow(on){
   b.textContent=on?'Follow: on':'Follow: off';
   b.setAttribute('aria-pressed',on?'true':'false');
   b.classList.toggle('on',on);
+  // Following starts from the newest lines, as a terminal's tail does.
+  if(on){var body=$('logBody');body.scrollTop=body.scrollHeight}
   followSchedule();
 }
 
