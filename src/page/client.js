@@ -259,9 +259,12 @@ function lowState(c){return str(c.state).toLowerCase()}
 // The table keeps one row per container across lists, keyed by id, and a
 // new list changes only the cells that changed. So filling in CPU and memory,
 // or a live refresh, leaves the rows, their focus and the scroll where they
-// are; and filtering only takes rows out or puts them back, which keeps
-// typing in the search box quick with thousands of rows.
+// are. A node may hold thousands of containers: the table draws the first
+// DRAW_STEP rows that pass the filter and more as the user scrolls to its
+// end, and a row is built only when first drawn, so a list reply and every
+// keystroke in the search box cost the rows in view, not the node's.
 var ROWS=new Map();
+var DRAW_STEP=200,drawLimit=DRAW_STEP,drawnFilter=null;
 
 function opButton(r,op,cls){
   var b=el('button',cls,op);
@@ -297,7 +300,8 @@ function fillRow(r){
   var ac=el('td');
   ac.appendChild(acts);
   tr.appendChild(ac);
-  r.usage=null;
+  r.drawnSig=r.sig;
+  r.drawnUsage=null;
 }
 
 function usageCell(td,text,samples,what,show){
@@ -308,9 +312,22 @@ function usageCell(td,text,samples,what,show){
   }
 }
 
-// Brings the rows up to DATA: new containers get a row, gone ones lose it,
-// changed ones are redrawn, and the usage cells follow the figures and the
-// history.
+// Brings a row's cells up to its container and usage history; builds the
+// row on its first drawing.
+function drawRow(r){
+  if(!r.tr){r.tr=el('tr');r.drawnSig=null}
+  if(r.drawnSig!==r.sig)fillRow(r);
+  if(r.drawnUsage!==r.usage){
+    var h=HIST.get(str(r.c.id))||{cpu:[],mem:[]};
+    r.drawnUsage=r.usage;
+    usageCell(r.cpuTd,str(r.c.cpu),h.cpu,'CPU',percent);
+    usageCell(r.memTd,str(r.c.mem),h.mem,'memory',bytes);
+  }
+  return r.tr;
+}
+
+// Takes DATA in: new containers get an entry, gone ones lose theirs, and
+// each entry notes what its row must show.
 function sync(){
   var next=new Map(),count=new Map();
   containers().forEach(function(c){
@@ -320,20 +337,13 @@ function sync(){
     var n=count.get(id)||0;
     count.set(id,n+1);
     var key=n?id+'#'+n:id;
-    var r=ROWS.get(key);
-    if(!r){r={tr:el('tr'),sig:null,usage:null}}
+    var r=ROWS.get(key)||{tr:null};
     r.c=c;
-    var sig=[id,str(c.name),str(c.image),str(c.state)].join('\n');
-    if(sig!==r.sig){r.sig=sig;fillRow(r)}
+    r.sig=[id,str(c.name),str(c.image),str(c.state)].join('\n');
     r.hay=[str(c.name),str(c.image),id,str(c.ports)].join(' ').toLowerCase();
     r.st=lowState(c);
     var h=HIST.get(id)||{cpu:[],mem:[]};
-    var usage=[str(c.cpu),str(c.mem),h.cpu.length,h.cpu[h.cpu.length-1],h.mem.length,h.mem[h.mem.length-1]].join('\n');
-    if(usage!==r.usage){
-      r.usage=usage;
-      usageCell(r.cpuTd,str(c.cpu),h.cpu,'CPU',percent);
-      usageCell(r.memTd,str(c.mem),h.mem,'memory',bytes);
-    }
+    r.usage=[str(c.cpu),str(c.mem),h.cpu.length,h.cpu[h.cpu.length-1],h.mem.length,h.mem[h.mem.length-1]].join('\n');
     next.set(key,r);
   });
   ROWS=next;
@@ -343,34 +353,47 @@ function render(){
   var tb=$('rows');
   var want=$('state').value;
   var q=$('q').value.trim().toLowerCase();
-  var shown=[];
+  // A new filter starts again from its first rows; a new list keeps as many
+  // drawn as before, so the scroll position stays.
+  var filter=want+'\n'+q;
+  if(filter!==drawnFilter){drawnFilter=filter;drawLimit=DRAW_STEP}
+  var shown=[],matched=0;
   ROWS.forEach(function(r){
     if(want&&r.st!==want)return;
     if(q&&r.hay.indexOf(q)<0)return;
-    shown.push(r.tr);
+    matched++;
+    if(shown.length<drawLimit)shown.push(drawRow(r));
   });
-  var focus=document.activeElement;
-  if(focus&&tb.contains(focus)){
-    // Rows that stay are left in place, so a focused button keeps its focus.
-    var keep=new Set(shown);
-    for(var n=tb.firstChild;n;){
-      var next=n.nextSibling;
-      if(!keep.has(n))tb.removeChild(n);
-      n=next;
-    }
-    var at=tb.firstChild;
-    shown.forEach(function(tr){
-      if(tr===at)at=at.nextSibling;
-      else tb.insertBefore(tr,at);
-    });
-  }else{
-    var frag=document.createDocumentFragment();
-    shown.forEach(function(tr){frag.appendChild(tr)});
-    tb.textContent='';
-    tb.appendChild(frag);
+  // Rows that stay are left in place (a focused button keeps its focus);
+  // the others leave and the new ones go where they belong.
+  var keep=new Set(shown);
+  for(var n=tb.firstChild;n;){
+    var after=n.nextSibling;
+    if(!keep.has(n))tb.removeChild(n);
+    n=after;
   }
-  $('empty').classList.toggle('hide',shown.length>0);
+  var at=tb.firstChild;
+  shown.forEach(function(tr){
+    if(tr===at)at=at.nextSibling;
+    else tb.insertBefore(tr,at);
+  });
+  $('empty').classList.toggle('hide',matched>0);
+  var more=$('more');
+  more.classList.toggle('hide',matched<=shown.length);
+  more.textContent=matched>shown.length?'Showing '+shown.length+' of '+matched+' containers; scroll for more.':'';
+  // Observing again reports at once whether the end of the table is still
+  // in view, so a tall window fills up step by step.
+  if(moreSeen){
+    moreSeen.unobserve(more);
+    if(matched>shown.length)moreSeen.observe(more);
+  }
 }
+
+var moreSeen=window.IntersectionObserver?new IntersectionObserver(function(es){
+  if(!es.some(function(e){return e.isIntersecting}))return;
+  drawLimit+=DRAW_STEP;
+  render();
+},{rootMargin:'0px 0px 400px 0px'}):null;
 
 function act(c,op){
   var who=str(c.name)||str(c.id);
