@@ -14,7 +14,11 @@
 #                          the same runtime command line run by /bin/sh -c;
 #   list on the podman sandbox against `podman ps` and `podman stats` with
 #                          the same formats, each run alone (skipped, with a
-#                          note, when the sandbox cannot start).
+#                          note, when the sandbox cannot start);
+#   the page in Chromium   (bench/page.sh, row name page-chromium): first row
+#                          and first CPU figure on the podman sandbox and the
+#                          sandbox's Docker Engine against the page before,
+#                          and the page with 5,000 containers.
 # For each: median wall time (hyperfine, in rounds whose order rotates so
 # that the load of the machine falls on every side alike), peak resident
 # memory (/usr/bin/time -v) and instructions executed by the process itself,
@@ -371,3 +375,12 @@ case " $ONLY " in
 esac
 
 report | tee "$B/bench-results.md"
+
+# The page in Chromium, on both engines and with 5,000 rows (bench/page.sh):
+# its own tables, after the ones above.
+case " $ONLY " in
+"  " | *" page-chromium "*)
+    echo
+    BENCH_BUILD=$B BENCH_PROGRAM=$HM "$here/bench/page.sh"
+    ;;
+esac
