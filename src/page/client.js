@@ -127,8 +127,27 @@ function refresh(){
   askList(true);
 }
 
+// The figures of the last full list shown, by id and state: a list without
+// usage keeps showing them for the rows it shares with it until the next
+// full list comes, as the page did before it asked for the listing alone.
+var LAST_USAGE=new Map();
+function carryUsage(list,full){
+  if(full){
+    LAST_USAGE=new Map();
+    list.forEach(function(c){
+      if(c&&(str(c.cpu)||str(c.mem)))LAST_USAGE.set(str(c.id),{state:str(c.state),cpu:c.cpu,mem:c.mem});
+    });
+    return;
+  }
+  list.forEach(function(c){
+    var u=c&&!str(c.cpu)&&!str(c.mem)&&LAST_USAGE.get(str(c.id));
+    if(u&&u.state===str(c.state)){c.cpu=u.cpu;c.mem=u.mem}
+  });
+}
+
 function showList(j,full){
   DATA=j;
+  if(listingOk(DATA))carryUsage(containers(),full);
   var s=DATA.summary||{};
   txt('k-total',s.total);
   txt('k-run',s.running);

@@ -135,6 +135,21 @@ describe('rows at once', () => {
       document.activeElement.closest('tr')?.cells[1].textContent, window.scrollY]), ['start', 'db', 120]);
     assert.equal(quickLists(seen).length, 1);
     assert.equal(fullLists(seen).length, 1);
+
+    // On the next refresh the rows keep their last figures until the new
+    // ones come, unless the container changed state meanwhile.
+    node.setRuntime({
+      ...SLOW,
+      'ps.out': psOut([WEB, DB, { ...CACHE, state: 'exited', status: 'Exited (0) 1 second ago' }]),
+      'stats.out': statsOut([[WEB, '5.00%', '14MiB / 1GiB']]),
+    });
+    await page.fill('#q', '');
+    await page.click('#reloadBtn');
+    await until(page, () => document.querySelector('#rows tr:nth-child(3) .state').textContent === 'exited');
+    assert.equal(node.takeRecords().filter((l) => l.startsWith('stats end')).length, 0);
+    assert.deepEqual((await tableTexts(page)).map((r) => [r[1], r[4], r[5]]),
+      [['web', '1.25%', '12.5MiB / 1GiB'], ['db', DASH, DASH], ['cache', DASH, DASH]]);
+    await until(page, () => document.querySelector('#rows tr td:nth-child(5)').firstChild.textContent === '5.00%');
     await done(p);
   });
 
