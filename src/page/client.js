@@ -33,7 +33,7 @@ var listSent=0,listShown=0,logSent=0,logShown=0;
 var LIVE_EVERY=5000,LIVE_RETRY=30000,FOLLOW_EVERY=2000;
 var LIVE=false,liveTimer=0,listsOut=0,listEnded=0,liveFailed=false;
 var FOLLOW=false,followTimer=0,logsOut=0,logEnded=0;
-function now(){return Date.now()}
+function now(){return performance.now()}
 function visible(){return document.visibilityState!=='hidden'}
 
 function $(id){return document.getElementById(id)}
@@ -92,10 +92,12 @@ function listingOk(j){return !!(j&&j.runtime&&j.runtime.available&&j.daemon_avai
 
 // Asks for one list. With usage false the program runs the listing alone
 // (fast on every engine), and the rows show without CPU and memory figures.
-// A reply is shown only when no newer list reply has been; the replies of
-// full lists feed the usage history.
-function askList(usage){
-  var my=++listSent;
+// Both lists of one refresh share its number: a reply is shown when no
+// newer refresh has shown one, and of one refresh the full list's reply
+// wins over the listing's, whichever comes first. The replies of full lists
+// feed the usage history.
+var listShownFull=false;
+function askList(usage,my){
   listsOut++;
   function ended(failed){
     listsOut--;
@@ -103,29 +105,35 @@ function askList(usage){
     if(usage)liveFailed=failed;
     liveSchedule();
   }
+  function fresh(){
+    if(my<listShown||(my===listShown&&(listShownFull||!usage)))return false;
+    listShown=my;
+    listShownFull=usage;
+    return true;
+  }
   get(url('list',usage?'':'&usage=0')).then(function(j){
     ended(!listingOk(j));
-    if(my<listShown)return;
-    listShown=my;
-    showList(j||{},usage);
+    if(fresh())showList(j||{},usage);
   },function(e){
     ended(true);
-    if(my<listShown)return;
-    listShown=my;
+    if(!fresh())return;
     badge('error',false);
     note(failText(e));
   });
 }
 
-// The user's refresh (and the first one): the listing alone and the full
-// list are asked together, so the rows come as soon as the listing is done
-// and CPU and memory follow when the slower usage command is. The full
-// list is asked second, so once its reply is shown the listing's is older
-// and dropped.
+// The user's refresh (and the first one): the full list and the listing
+// alone are asked together, so the rows come as soon as the listing is done
+// and CPU and memory follow when the slower usage command is. The full list
+// goes first: where the runtime runs its commands one at a time (podman's
+// lock), its commands then tend to come first and its figures are not
+// delayed by the extra listing.
 function refresh(){
-  askList(false);
-  askList(true);
+  var my=++listSent;
+  askList(true,my);
+  askList(false,my);
 }
+function liveList(){askList(true,++listSent)}
 
 // The figures of the last full list shown, by id and state: a list without
 // usage keeps showing them for the rows it shares with it until the next
@@ -182,7 +190,7 @@ function liveSchedule(){
   var wait=(liveFailed?LIVE_RETRY:LIVE_EVERY)-(now()-listEnded);
   liveTimer=setTimeout(function(){
     liveTimer=0;
-    if(LIVE&&visible()&&listsOut===0)askList(true);
+    if(LIVE&&visible()&&listsOut===0)liveList();
   },Math.max(0,wait));
 }
 
