@@ -121,9 +121,16 @@ function matches(c){
   return hay.indexOf(q)>=0;
 }
 
+// A row's buttons show only their operation; read out of the table, each
+// also names its container (its 12-character id when it has no name).
+function rowLabel(b,c){
+  b.setAttribute('aria-label',b.textContent+' '+(str(c.name)||str(c.id).slice(0,12)));
+}
+
 function opButton(c,op,cls){
   var b=el('button',cls,op);
   b.type='button';
+  rowLabel(b,c);
   b.addEventListener('click',function(){act(c,op)});
   return b;
 }
@@ -154,6 +161,7 @@ function render(){
     }
     var lb=el('button','sm ghost','logs');
     lb.type='button';
+    rowLabel(lb,c);
     lb.addEventListener('click',function(){openLogs(c)});
     acts.appendChild(lb);
     var ac=el('td');

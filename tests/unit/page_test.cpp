@@ -21,8 +21,8 @@ const char kDocumentStart[] =
     "<!DOCTYPE html>\n<html lang='en'><head><meta charset='utf-8'><meta name='viewport' "
     "content='width=device-width,initial-scale=1'><title>docker</title>";
 const char kBackLink[] =
-    "<div class='top'><a href='/' style='color:var(--accent);text-decoration:none;font-weight:600'>&#8592; Back to "
-    "Kelm</a></div>";
+    "<nav class='top'><a href='/' style='color:var(--accent);text-decoration:none;font-weight:600'>&#8592; Back to "
+    "Kelm</a></nav>";
 
 TEST(Page, HeadAndDocumentStart) {
     const std::string standalone = page(0);
