@@ -167,3 +167,132 @@ describe('axe-core finds nothing serious', () => {
     });
   }
 });
+
+// WCAG's contrast ratio of two colours given as CSS rgb() texts.
+function contrastRatio(a, b) {
+  const lum = (css) => {
+    const [r, g, bl] = css.match(/[\d.]+/g).slice(0, 3).map((v) => {
+      const c = Number(v) / 255;
+      return c <= 0.04045 ? c / 12.92 : ((c + 0.055) / 1.055) ** 2.4;
+    });
+    return 0.2126 * r + 0.7152 * g + 0.0722 * bl;
+  };
+  const [hi, lo] = [lum(a), lum(b)].sort((x, y) => y - x);
+  return (hi + 0.05) / (lo + 0.05);
+}
+
+describe('toggles and sparklines with more contrast', () => {
+  // A pressed and an unpressed toggle in the toolbar and a sparkline in a
+  // CPU cell, made as the page makes them, take their colours from the
+  // palette: axe-core checks the toggles' text, and the line stands out
+  // from its card by at least 3:1.
+  for (const theme of ['dark', 'light']) {
+    test(theme, async () => {
+      const p = await open({ theme, contrast: 'more' });
+      const { page } = p;
+      const got = await page.evaluate(() => {
+        const top = document.getElementById('reloadBtn').parentNode;
+        for (const pressed of ['true', 'false']) {
+          const b = document.createElement('button');
+          b.type = 'button';
+          b.className = 'ghost';
+          b.setAttribute('aria-pressed', pressed);
+          b.textContent = pressed === 'true' ? 'Live: on' : 'Live: off';
+          top.insertBefore(b, document.getElementById('reloadBtn'));
+        }
+        const cell = document.querySelector('#rows tr').cells[4];
+        cell.insertAdjacentHTML('beforeend', "<svg class='spark' width='60' height='16' viewBox='0 0 60 16' role='img'>"
+          + "<title>CPU 0.5% to 1.25%</title><polyline points='0,12 30,4 60,8' fill='none'/></svg>");
+        const toggles = [...top.querySelectorAll('button[aria-pressed]')].map((b) => getComputedStyle(b).backgroundColor);
+        return {
+          toggles,
+          line: getComputedStyle(cell.querySelector('polyline')).stroke,
+          card: getComputedStyle(cell.closest('.card')).backgroundColor,
+        };
+      });
+      assert.notEqual(got.toggles[0], got.toggles[1], 'a pressed toggle looks pressed');
+      assert.ok(contrastRatio(got.line, got.card) >= 3, `sparkline ${got.line} on ${got.card}`);
+      assert.deepEqual(await violations(page.mainFrame()), []);
+      await close(p);
+    });
+  }
+});
+
+describe('keyboard alone', () => {
+  test('Tab reaches every control with a focus ring; Enter, Space and the arrows work them', async () => {
+    const p = await open({ theme: 'dark' });
+    const { page, seen } = p;
+    // The focused element's name (its label, else its id, else its text) and
+    // whether a focus ring of at least 2px is drawn around it. Past the last
+    // control, and when the focused control left the page, the page itself
+    // has focus.
+    const focused = () => page.evaluate(() => {
+      const e = document.activeElement;
+      if (e === document.body) return { name: '(page)', ring: true };
+      const s = getComputedStyle(e);
+      return {
+        name: e.getAttribute('aria-label') || e.id || e.textContent.trim(),
+        ring: e.matches(':focus-visible') && s.outlineStyle !== 'none' && parseFloat(s.outlineWidth) >= 2,
+      };
+    });
+    // Presses Tab (or Shift+Tab) until `name` has focus; returns the names
+    // passed on the way, the last one included.
+    async function tabTo(name, key = 'Tab') {
+      const passed = [];
+      for (let i = 0; i < 40; i++) {
+        await page.keyboard.press(key);
+        const f = await focused();
+        assert.ok(f.ring, `focus ring on ${f.name}`);
+        passed.push(f.name);
+        if (f.name === name) return passed;
+      }
+      assert.fail(`${name} never took focus; passed ${passed.join(', ')}`);
+    }
+    const logs = () => seen.requests.filter((r) => r.url.includes('action=logs')).length;
+    const listCount = () => seen.requests.filter((r) => r.url.includes('action=list')).length;
+    const cardHidden = () => page.$eval('#logCard', (e) => e.classList.contains('hide'));
+
+    assert.deepEqual(await tabTo('logs web'), ['\u2190 Back to Kelm', 'themeBtn', 'Refresh containers',
+      'search containers', 'filter by state', 'Apply filter and refresh containers', 'stop web', 'restart web', 'logs web']);
+    await page.keyboard.press('Enter');
+    await until(page, () => document.getElementById('logBody').textContent.startsWith('line 1 '));
+    assert.equal(await cardHidden(), false);
+
+    // The log view comes after the rows, and scrolls from the keyboard.
+    assert.deepEqual(await tabTo('logBody'), ['start db', 'logs db', 'start 5e5e5e5e5e5e', 'logs 5e5e5e5e5e5e',
+      'start job', 'logs job', 'start flap', 'logs flap', 'start gone', 'logs gone', 'logBody']);
+    await page.keyboard.press('End');
+    await until(page, () => document.getElementById('logBody').scrollTop > 0);
+    assert.deepEqual(await tabTo('Reload logs'), ['Reload logs']);
+    await Promise.all([page.waitForResponse((r) => r.url().includes('action=logs')), page.keyboard.press('Space')]);
+    assert.equal(logs(), 2);
+    assert.deepEqual(await tabTo('Close logs'), ['Close logs']);
+    await page.keyboard.press('Enter');
+    assert.equal(await cardHidden(), true);
+    assert.deepEqual(await focused(), { name: 'logs web', ring: true }, 'focus is back where the logs were opened');
+
+    seen.confirm = true;
+    assert.deepEqual(await tabTo('stop web', 'Shift+Tab'), ['restart web', 'stop web']);
+    await page.keyboard.press('Enter');
+    await until(page, () => window.__notes.includes('stop web ok'));
+    assert.deepEqual(seen.dialogs, [{ type: 'confirm', message: 'stop web?' }]);
+
+    await tabTo('themeBtn');
+    await page.keyboard.press('Space');
+    assert.equal(await page.getAttribute('html', 'data-theme'), 'light');
+
+    const names = () => page.$$eval('#rows tr', (rows) => rows.map((tr) => tr.cells[1].textContent));
+    await tabTo('filter by state');
+    await page.keyboard.press('ArrowDown');
+    assert.equal(await page.inputValue('#state'), 'running');
+    assert.deepEqual(await names(), ['web']);
+    await tabTo('search containers', 'Shift+Tab');
+    const before = listCount();
+    await page.keyboard.type('nothing like it');
+    assert.deepEqual(await names(), []);
+    await page.keyboard.press('Enter');
+    await until(page, (n) => window.__notes.length > n, (await page.evaluate(() => window.__notes.length)));
+    assert.equal(listCount(), before + 1);
+    await close(p);
+  });
+});
