@@ -254,6 +254,7 @@ describe('keyboard alone', () => {
 
     assert.deepEqual(await tabTo('logs web'), ['\u2190 Back to Kelm', 'themeBtn', 'Refresh containers',
       'search containers', 'filter by state', 'Apply filter and refresh containers', 'stop web', 'restart web', 'logs web']);
+    await screenshot(page, 'a11y-focus-ring');
     await page.keyboard.press('Enter');
     await until(page, () => document.getElementById('logBody').textContent.startsWith('line 1 '));
     assert.equal(await cardHidden(), false);
