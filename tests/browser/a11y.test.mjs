@@ -195,7 +195,8 @@ describe('toggles and sparklines with more contrast', () => {
         for (const pressed of ['true', 'false']) {
           const b = document.createElement('button');
           b.type = 'button';
-          b.className = 'ghost';
+          // A toggle may mark its state by a class of its own as well.
+          b.className = pressed === 'true' ? 'ghost on' : 'ghost';
           b.setAttribute('aria-pressed', pressed);
           b.textContent = pressed === 'true' ? 'Live: on' : 'Live: off';
           top.insertBefore(b, document.getElementById('reloadBtn'));
