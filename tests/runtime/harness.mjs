@@ -255,11 +255,16 @@ export async function freePort() {
 // lighttpd in the foreground with deploy/lighttpd.conf.in filled in for
 // 127.0.0.1 on a free port, serving `hullmon` and deploy/host/, its
 // environment `env`. edit(conf) may change the configuration text first.
-// Stopped at exit. Returns its base URL and its pid.
-export async function startLighttpd(hullmon, repo, env, edit = (conf) => conf) {
+// runAs ({ name, uid, gid }): lighttpd, started as root, runs as that user
+// once it listens, and its state folder is that user's (it opens its logs
+// after the switch). Stopped at exit. Returns its base URL, its pid and its state folder
+// (its error and access logs).
+export async function startLighttpd(hullmon, repo, env, edit = (conf) => conf, runAs = null) {
   const tpl = fs.readFileSync(path.join(repo, "deploy", "lighttpd.conf.in"), "utf8");
   const state = fs.mkdtempSync(path.join(os.tmpdir(), "hullmon-lighttpd-"));
   atExit(() => fs.rmSync(state, { recursive: true, force: true }));
+  if (runAs) fs.chownSync(state, runAs.uid, runAs.gid);
+  const user = runAs ? `server.username = "${runAs.name}"\nserver.groupname = "${runAs.name}"\n` : "";
   const bin = fs.existsSync("/usr/sbin/lighttpd") ? "/usr/sbin/lighttpd" : "lighttpd";
   for (let attempt = 0; attempt < 5; attempt++) {
     const port = await freePort();
@@ -269,8 +274,9 @@ export async function startLighttpd(hullmon, repo, env, edit = (conf) => conf) {
       .replaceAll("@HULLMON@", hullmon)
       .replaceAll("@DOCROOT@", path.join(repo, "deploy", "host"))
       .replaceAll("@STATE_DIR@", state);
-    fs.writeFileSync(path.join(state, "lighttpd.conf"), edit(conf));
+    fs.writeFileSync(path.join(state, "lighttpd.conf"), edit(conf) + user);
     fs.writeFileSync(path.join(state, "error.log"), "");
+    if (runAs) fs.chownSync(path.join(state, "error.log"), runAs.uid, runAs.gid);
     const child = spawn(bin, ["-D", "-f", path.join(state, "lighttpd.conf")], { env, stdio: "ignore" });
     let exited = false;
     child.on("exit", () => (exited = true));
@@ -281,7 +287,7 @@ export async function startLighttpd(hullmon, repo, env, edit = (conf) => conf) {
       if (fs.readFileSync(path.join(state, "error.log"), "utf8").includes("server started")) {
         atExit(stop);
         console.log("lighttpd listens on 127.0.0.1:" + port);
-        return { base: "http://127.0.0.1:" + port, pid: child.pid };
+        return { base: "http://127.0.0.1:" + port, pid: child.pid, state };
       }
       await sleep(100);
     }
