@@ -19,8 +19,8 @@ import os from "node:os";
 import path from "node:path";
 import {
   IMAGE, JSON_HEAD, PAGE_HEAD, SYS_PATH,
-  Mismatch, atExit, cgi, check, eq, freePort, httpClient, json, must, ok, opt, projectVersion, run, runChecks, skip, sleep,
-  utcOf,
+  Mismatch, accessLogged, atExit, cgi, check, eq, freePort, httpClient, json, must, ok, opt, projectVersion, run, runChecks, skip,
+  sleep, utcOf,
 } from "./harness.mjs";
 
 const part = process.argv[2];
@@ -153,7 +153,7 @@ async function prepareEngine(stage) {
 // password PASSWORD, its runtime as `runtime` reports, and hullmon reached
 // directly by `direct` (a CGI run with the same configuration) for the
 // texts that only the program itself can say.
-async function throughServer(label, http, { PASSWORD, runtime, direct, port }) {
+async function throughServer(label, http, { PASSWORD, runtime, direct, port, accessLog, logged }) {
   const VERSION = projectVersion(REPO);
   const FORM = { "Content-Type": "application/x-www-form-urlencoded" };
   const ways = {
@@ -295,6 +295,10 @@ async function throughServer(label, http, { PASSWORD, runtime, direct, port }) {
       eq([headers, startedAt("hms-ctl") !== before], [headers, !refused], "whether the container was restarted");
     }
   });
+
+  await check(label + ": the access log keeps the action and container id of requests, never the password", async () => {
+    eq(await accessLogged(http, accessLog, PASSWORD, "hms-logs"), logged, "the logged requests");
+  });
 }
 
 // A CGI run of the program itself, with the configuration the server gives
@@ -333,7 +337,7 @@ async function partNginx() {
     const port = await freePort();
     const site = fillIn("nginx.conf.in", { LISTEN: "127.0.0.1:" + port, HULLMON: stage.hullmon, FCGIWRAP: fcgiSock,
       KELM_PASSWORD: env.KELM_PASSWORD, DOCKER_BIN: env.DOCKER_BIN, DOCKER_HOST: env.DOCKER_HOST,
-      CONTAINER_HOST: env.CONTAINER_HOST, PATH: env.PATH });
+      CONTAINER_HOST: env.CONTAINER_HOST, PATH: env.PATH, ACCESS_LOG: path.join(state, "access.log") });
     fs.writeFileSync(path.join(state, "site.conf"), site);
     const temps = ["client_body", "fastcgi", "proxy", "uwsgi", "scgi"].map((t) => `    ${t}_temp_path ${state}/${t};\n`).join("");
     fs.writeFileSync(path.join(state, "nginx.conf"),
@@ -350,7 +354,9 @@ async function partNginx() {
     }
     console.log("nginx listens on 127.0.0.1:" + port + ", fcgiwrap on " + fcgiSock);
     await throughServer("nginx", httpClient("http://127.0.0.1:" + port), {
-      PASSWORD, port, runtime: { available: true, bin: "docker", label: "docker" }, direct: directRunner(stage.hullmon, env) });
+      PASSWORD, port, runtime: { available: true, bin: "docker", label: "docker" }, direct: directRunner(stage.hullmon, env),
+      accessLog: path.join(state, "access.log"),
+      logged: ["GET /hullmon action=- cid=-", "POST /hullmon action=control cid=-", "GET /hullmon action=logs cid=hms-logs"] });
     return;
   }
 }
@@ -379,7 +385,7 @@ async function partApache() {
     const port = await freePort();
     fs.writeFileSync(path.join(state, "site.conf"), fillIn("apache.conf.in", { PORT: String(port), HULLMON: stage.hullmon,
       KELM_PASSWORD: env.KELM_PASSWORD, DOCKER_BIN: env.DOCKER_BIN, DOCKER_HOST: env.DOCKER_HOST,
-      CONTAINER_HOST: env.CONTAINER_HOST, PATH: env.PATH }));
+      CONTAINER_HOST: env.CONTAINER_HOST, PATH: env.PATH, ACCESS_LOG: path.join(state, "access.log") }));
     fs.writeFileSync(conf,
       "ServerRoot /etc/apache2\nServerName 127.0.0.1\nListen 127.0.0.1:" + port + "\nUser www-data\nGroup www-data\n" +
       `PidFile ${state}/apache2.pid\nErrorLog ${state}/error.log\nDefaultRuntimeDir ${state}\n` +
@@ -406,7 +412,9 @@ async function partApache() {
     }
     console.log("apache2 listens on 127.0.0.1:" + port);
     await throughServer("apache", httpClient("http://127.0.0.1:" + port), {
-      PASSWORD, port, runtime: { available: true, bin: "/usr/bin/podman", label: "custom" }, direct: directRunner(stage.hullmon, env) });
+      PASSWORD, port, runtime: { available: true, bin: "/usr/bin/podman", label: "custom" }, direct: directRunner(stage.hullmon, env),
+      accessLog: path.join(state, "access.log"),
+      logged: ["GET /hullmon action=- cid=-", "POST /hullmon action=control cid=-", "GET /hullmon action=logs cid=hms-logs"] });
     return;
   }
 }
