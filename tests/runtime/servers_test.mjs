@@ -5,7 +5,8 @@
 //           reaching podman's Docker-compatible service through DOCKER_HOST
 //   apache  Apache with mod_cgid under the event MPM (deploy/apache.conf.in),
 //           podman itself reaching the same service through CONTAINER_HOST
-//   doc     docs/DEPLOY.md shows those files as they are
+//   doc     docs/DEPLOY.md shows those files as they are, and its sed
+//           commands fill them in for the sudo route
 //
 // Usage: node servers_test.mjs PART --hullmon PATH --sandbox DIR --repo DIR
 // No npm packages: Node's standard library only. The servers, fcgiwrap and
@@ -429,6 +430,24 @@ async function partDoc() {
   for (let m; (m = re.exec(doc)); ) shown.set(m[1], m[2]);
   await check("docs/DEPLOY.md shows every server's configuration as the tested file", async () => {
     eq([...shown.keys()].sort(), ["deploy/apache.conf.in", "deploy/lighttpd.conf.in", "deploy/nginx.conf.in"], "files shown");
+  });
+  // The guide's sed commands fill in each file: every mark outside the
+  // comments, the comments left as they are, and the runtime set to the
+  // sudo route's wrapper.
+  const seds = [...doc.matchAll(/^(sed -e '\/\^\[\[:space:\]\]\*#\/b'(?:[^\n]*\\\n)*?[^\n]*\$EX\/(\S+\.conf\.in)) > \S+$/gm)];
+  await check("docs/DEPLOY.md's sed commands fill in every mark outside the comments, for the sudo route", async () => {
+    eq(seds.map((m) => m[2]).sort(), ["apache.conf.in", "lighttpd.conf.in", "nginx.conf.in"], "files filled in");
+    for (const [, command, file] of seds) {
+      const out = must("/bin/sh", ["-c", command], { env: { EX: path.join(REPO, "deploy"), PATH: SYS_PATH } }).split("\n");
+      const tpl = fs.readFileSync(path.join(REPO, "deploy", file), "utf8").split("\n");
+      const comment = (l) => /^\s*#/.test(l);
+      eq([file, out.filter(comment)], [file, tpl.filter(comment)], "comments");
+      eq([file, out.filter((l) => !comment(l) && /@[A-Z_]+@/.test(l))], [file, []], "marks left");
+      if (file !== "lighttpd.conf.in") {
+        const bin = out.filter((l) => !comment(l) && /DOCKER_BIN/.test(l));
+        eq([file, bin.length, bin.filter((l) => /DOCKER_BIN\s+"\/usr\/lib\/hullmon\/sudo-docker";?$/.test(l)).length], [file, 1, 1], "DOCKER_BIN: " + bin);
+      }
+    }
   });
   for (const [file, text] of shown) {
     await check("docs/DEPLOY.md shows " + file + " as it is", async () => {
