@@ -121,6 +121,7 @@ if (!version) skip("sudo is missing (tests/runtime/setup.sh installs it)");
 if (version[0] * 10000 + version[1] * 100 + version[2] < 10910) {
   skip("sudo " + version.join(".") + " is too old: the rule's regular expressions need 1.9.10 or later");
 }
+if (run("id", ["-u", "www-data"]).out.trim() !== String(WWW.uid)) skip("no user www-data of uid 33, as on Debian");
 if (!fs.existsSync(DOCKER)) skip(DOCKER + " is missing (tests/runtime/setup.sh installs docker.io)");
 const missing = run(SANDBOX_SH, ["-d", SANDBOX, "missing", "docker"]).out.trim();
 if (missing) skip("missing Debian packages: " + missing + " (tests/runtime/setup.sh installs them)");
