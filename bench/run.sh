@@ -7,6 +7,9 @@
 #                          runtime command lines run by /bin/sh -c alone
 #                          (list starts both at once, so it is held against
 #                          the slower one);
+#   list (5,000 containers) the same with 5,000 rows: hullmon's own work per
+#                          row (instructions from main) against the 256-row
+#                          list's;
 #   logs (100 lines of 2 KB) and control, with the fake runtime, against
 #                          the same runtime command line run by /bin/sh -c;
 #   list on the podman sandbox against `podman ps` and `podman stats` with
@@ -68,29 +71,34 @@ list_lines() {
     printf "'%s' stats --no-stream --format '{{.ID}}|{{.CPUPerc}}|{{.MemUsage}}' 2>&1\n" "$1"
 }
 
-make_fixtures() {
-    rt=$work/rt
-    mkdir -p "$rt"
-    export BENCH_IDS="$work/ids"
-    # Identifiers are random hex, as the runtimes make them; the usage
-    # lines come for every other container, in listing order.
-    awk 'BEGIN {
+# listing_fixture N DIR: ps.out and stats.out of N containers in DIR.
+# Identifiers are random hex, as the runtimes make them; the usage lines
+# come for every other container, in listing order.
+listing_fixture() {
+    mkdir -p "$2"
+    awk -v n="$1" -v ids="$2/ids" 'BEGIN {
         srand(6)
         states[0] = "running"; states[1] = "exited"; states[2] = "paused"; states[3] = "created"
         status["running"] = "Up 3 hours"; status["exited"] = "Exited (0) 5 minutes ago"
         status["paused"] = "Up 3 hours (Paused)"; status["created"] = "Created"
-        for (i = 0; i < 256; i++) {
+        for (i = 0; i < n; i++) {
             id = sprintf("%06x%06x", int(rand() * 16777216), int(rand() * 16777216))
-            print id >ENVIRON["BENCH_IDS"]
+            print id >ids
             st = states[i % 4]
             printf "%s|svc-%03d|registry.example/team/app-%d:1.%d|%s|%s|0.0.0.0:%d->80/tcp, [::]:%d->80/tcp\n",
-                id, i, i % 17, i % 5, st, status[st], 8000 + i, 8000 + i
+                id, i, i % 17, i % 5, st, status[st], 8000 + i % 50000, 8000 + i % 50000
         }
-    }' >"$rt/ps.out"
+    }' >"$2/ps.out"
     awk 'NR % 2 == 1 {
         i = NR - 1
         printf "%s|%d.%02d%%|%d.%dMiB / 7.6GiB\n", $1, i % 7, i % 100, 10 + i % 90, i % 10
-    }' "$work/ids" >"$rt/stats.out"
+    }' "$2/ids" >"$2/stats.out"
+}
+
+make_fixtures() {
+    rt=$work/rt
+    listing_fixture 256 "$rt"
+    listing_fixture 5000 "$work/rt5000"
     # 100 lines of 2 KB each, line feed included, with a few bytes to escape.
     awk 'BEGIN {
         pad = ""
@@ -164,17 +172,22 @@ cpu_ms() {
 # work of all), its memory with the largest. A reference whose LABEL begins
 # with "+" is timed alike but only shown beside the others, not held
 # against. Appends one row to the results.
-# shellcheck disable=SC2034,SC2154 # label_N and cmd_N are set and read through eval
+# The command of side K of the current measurement (0: hullmon, then the
+# references in order), and its label.
+side_cmd() { sed -n "$(($1 + 1))p" "$work/sides" | cut -f 2; }
+side_label() { sed -n "$(($1 + 1))p" "$work/sides" | cut -f 1; }
+
 measure() {
     name=$1 runs=$2 vars=$3
     shift 3
     case " $ONLY " in "  " | *" $name "*) ;; *) return 0 ;; esac
-    n=0
-    cmd_0=$HM
+    # One line per side, "LABEL<tab>COMMAND": hullmon first, then the
+    # references.
+    printf 'hullmon\t%s\n' "$HM" >"$work/sides"
     for ref in "$@"; do
-        n=$((n + 1))
-        eval "label_$n=\${ref%%:*} cmd_$n=\${ref#*:}"
+        printf '%s\t%s\n' "${ref%%:*}" "${ref#*:}" >>"$work/sides"
     done
+    n=$#
     say "$name: $ROUNDS rounds of $runs runs each side"
     i=0
     while [ "$i" -le "$n" ]; do
@@ -190,7 +203,7 @@ measure() {
         j=0
         while [ "$j" -le "$n" ]; do
             k=$(((r + j) % (n + 1)))
-            eval "set -- \"\$@\" \"\$cmd_$k\""
+            set -- "$@" "$(side_cmd "$k")"
             order="$order $k"
             j=$((j + 1))
         done
@@ -223,7 +236,7 @@ measure() {
     ref_ms=0 ref_cpu=0 ref_kb=0 ref_ir=0 detail="" shown=""
     i=1
     while [ "$i" -le "$n" ]; do
-        eval "label=\$label_$i cmd=\$cmd_$i"
+        label=$(side_label "$i") cmd=$(side_cmd "$i")
         ms=$(median_ms "$work/times.$i")
         case $label in
         +*)
@@ -245,7 +258,7 @@ measure() {
         detail="$detail${detail:+, }$label $ms ms"
         i=$((i + 1))
     done
-    [ "$n" -gt 1 ] || detail=$label_1
+    [ "$n" -gt 1 ] || detail=$(side_label 1)
     detail=$detail$shown
 
     printf '%s %s %s %s %s %s %s %s %s %s %s %s\n' "$name" "$ref_ms" "$hm_ms" "$ref_cpu" "$hm_cpu" \
@@ -289,7 +302,7 @@ report() {
     while read -r name ref_ms hm_ms ref_cpu hm_cpu ref_kb hm_kb ref_ir hm_ir main_ir main_heap detail; do
         case $name in
         info | page) what="static floor" ;;
-        list | list-podman) what="the slower of its two commands, each run alone ($detail)" ;;
+        list | list-5000 | list-podman) what="the slower of its two commands, each run alone ($detail)" ;;
         *) what="its command via sh" ;;
         esac
         awk -v n="$name" -v w="$what" -v rm="$ref_ms" -v hm="$hm_ms" -v rc="$ref_cpu" -v hc="$hm_cpu" \
@@ -309,6 +322,13 @@ report() {
         awk -v t="$target" -v l="$limit" -v rm="$ref_ms" -v hm="$hm_ms" 'BEGIN {
             printf "| %s | %.2fx | %s |\n", t, hm / rm, (hm / rm <= l) ? "yes" : "no" }'
     done <"$work/results"
+    # hullmon's own work per row: instructions from main over the rows.
+    awk '$1 == "list" { small = $10 / 256 } $1 == "list-5000" { large = $10 / 5000 }
+        END {
+            if (!small || !large) exit
+            printf "| `list` instructions from main per row at 5,000 rows within 1.2x of 256 rows | %.0f vs %.0f: %.2fx | %s |\n",
+                large, small, large / small, (large / small <= 1.2) ? "yes" : "no"
+        }' "$work/results"
 }
 
 # --- main ---------------------------------------------------------------
@@ -326,6 +346,9 @@ PODMAN_ROUNDS=${BENCH_PODMAN_ROUNDS:-6}
 measure info 60 "QUERY_STRING=action=info" "floor:$B/floor"
 measure page 60 "QUERY_STRING=" "floor:$B/floor"
 measure list 12 "QUERY_STRING=action=list" "ps:$B/sh2 $work/ps.lines" "stats:$B/sh2 $work/stats.lines" \
+    "+both started together:$B/sh2 -p $work/list.lines"
+measure list-5000 6 "QUERY_STRING=action=list FAKE_RT_DIR=$work/rt5000" \
+    "ps:$B/sh2 $work/ps.lines" "stats:$B/sh2 $work/stats.lines" \
     "+both started together:$B/sh2 -p $work/list.lines"
 measure logs 12 "QUERY_STRING=action=logs&cid=c0ffee01" "sh:$B/sh2 $work/logs.lines"
 measure control 12 "REQUEST_METHOD=POST QUERY_STRING=action=control&op=restart&cid=c0ffee01" \

@@ -561,7 +561,6 @@ const char *optional(bool set, const std::string &text) { return set ? text.c_st
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const request_input in = split_input(data, size);
     g_input = &in;
-    g_container_count = 0;  // a fresh process starts with an empty table
 
     const unsigned char f0 = in.flag(0), f1 = in.flag(1);
     std::string text[kSectionCount];

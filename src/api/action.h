@@ -9,6 +9,7 @@
 constexpr unsigned kActionSize = 64;
 constexpr unsigned kCidSize = 192;
 constexpr unsigned kOpSize = 32;
+constexpr unsigned kUsageSize = 8;
 
 // One JSON request as an action sees it: the request, its parameters (the
 // query text's, the body filling what it lacks; empty when missing), the
@@ -18,6 +19,7 @@ struct action_call {
     const char *action;
     const char *cid;
     const char *op;
+    const char *usage;  // the list's usage switch: "0" asks for the rows alone
     const runtime_selection &rt;
     command_runner &runner;
 };

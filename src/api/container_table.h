@@ -1,7 +1,6 @@
 #pragma once
 
-// Rows the table holds; further containers of a listing are not read.
-constexpr int kMaxContainers = 256;
+#include <deque>
 
 // Field capacities, terminator included.
 constexpr unsigned kIdSize = 80;
@@ -30,23 +29,28 @@ struct container_entry {
     char mem[kMemSize];
 };
 
-// The containers of this request, rows 0 .. g_container_count - 1 in
-// listing order. Process-wide; one list action fills it.
-extern container_entry g_containers[kMaxContainers];
-extern int g_container_count;
+// The containers of one list, in the order of the listing's accepted lines.
+// The list action owns it. It grows a fixed-width row at a time, with no
+// limit on their number; rows never move once filled, so growing never
+// holds the table twice.
+using container_table = std::deque<container_entry>;
 
 // Counts of the rows by state word; total == running + exited + paused + other.
 struct state_summary {
     int total, running, exited, paused, other;
 };
 
-// Fills the table from the listing output ("id|names|image|state|status|
-// ports" lines), starting from no rows. Header lines and lines without a
-// bar are dropped; at most kMaxContainers rows are kept.
-void read_listing(const char *text);
+// Fills table from the listing output ("id|names|image|state|status|
+// ports" lines), starting from no rows: every accepted line becomes a row,
+// in order. Header lines and lines without a bar are dropped. Returns
+// false, with no rows, when memory runs out before every row is held.
+bool read_listing(const char *text, container_table &table);
 
 // Adds CPU and memory from the usage output ("id|cpu|mem" lines) to the
-// first row whose id begins with the line's id; later lines win.
-void read_usage(const char *text);
+// first row, in table order, whose id begins with the line's id (an equal
+// id counts, an empty id matches row 0); later lines win. The rows are
+// indexed once by id, so each line costs a few comparisons, not a scan.
+// When memory for that index runs out, no figures are added.
+void read_usage(const char *text, container_table &table);
 
-state_summary summarize_states();
+state_summary summarize_states(const container_table &table);

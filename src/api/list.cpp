@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "front/version.h"
 #include "../reply/head.h"
@@ -41,24 +42,32 @@ void action_list(const action_call &call) {
     const runtime_selection &rt = call.rt;
     command_output listing = {nullptr, 0};
     command_output usage = {nullptr, 0};
+    container_table table;
+    bool rows_held = true;
 
     if (rt.available) {
         // Both commands run at once: a list costs the slower of the two,
-        // not their sum. The usage command runs even when the listing fails.
+        // not their sum. The usage command runs even when the listing fails,
+        // unless the caller asked for the rows alone (usage=0): then only
+        // the listing runs, and the reply is that of a usage command that
+        // printed nothing.
+        const bool with_usage = std::strcmp(call.usage, "0") != 0;
         char listing_command[kCommandSize];
         char usage_command[kCommandSize];
         std::snprintf(listing_command, sizeof listing_command, kListingFormat, rt.bin);
         std::snprintf(usage_command, sizeof usage_command, kUsageFormat, rt.bin);
         const char *commands[] = {listing_command, usage_command};
-        command_output outputs[2];
-        call.runner.run(commands, outputs, 2);
+        command_output outputs[2] = {{nullptr, 0}, {nullptr, 0}};
+        call.runner.run(commands, outputs, with_usage ? 2 : 1);
         listing = outputs[0];
         usage = outputs[1];
-        if (listing.text && listing.status == 0) read_listing(listing.text);
-        if (usage.text && usage.status == 0 && g_container_count > 0) read_usage(usage.text);
+        // Rows that cannot all be held leave no data to vouch for, like
+        // a listing whose output could not be held.
+        if (listing.text && listing.status == 0 && !read_listing(listing.text, table)) rows_held = false;
+        if (usage.text && usage.status == 0) read_usage(usage.text, table);
     }
 
-    const state_summary sum = summarize_states();
+    const state_summary sum = summarize_states(table);
     char utc[kUtcTextSize];
     utc_now(utc);
 
@@ -70,11 +79,11 @@ void action_list(const action_call &call) {
         std::fputs(",\"message\":\"Neither docker nor podman was found on this node. Install a container runtime, "
                    "or set DOCKER_BIN to an explicit binary path.\"",
                    stdout);
-    } else if (listing.status != 0) {
+    } else if (listing.status != 0 || !rows_held) {
         // A listing that could not be run or held counts as a daemon that
         // did not answer: there is no data to vouch for.
         std::fputs(",\"daemon_available\":false,\"error\":", stdout);
-        json_str(listing.text);
+        json_str(rows_held ? listing.text : nullptr);
     } else {
         std::fputs(",\"daemon_available\":true", stdout);
     }
@@ -82,11 +91,13 @@ void action_list(const action_call &call) {
     json_str(utc);
     std::fprintf(stdout,
                  ",\"count\":%d,\"summary\":{\"total\":%d,\"running\":%d,\"exited\":%d,\"paused\":%d,\"other\":%d}",
-                 g_container_count, sum.total, sum.running, sum.exited, sum.paused, sum.other);
+                 sum.total, sum.total, sum.running, sum.exited, sum.paused, sum.other);
     std::fputs(",\"containers\":[", stdout);
-    for (int i = 0; i < g_container_count; ++i) {
-        if (i) std::putc(',', stdout);
-        write_row(g_containers[i]);
+    bool first = true;
+    for (const container_entry &row : table) {
+        if (!first) std::putc(',', stdout);
+        first = false;
+        write_row(row);
     }
     std::fputs("]}\n", stdout);
 

@@ -25,14 +25,17 @@ int mode_json(const request &req, command_runner &runner) {
     char action[kActionSize];
     char cid[kCidSize];
     char op[kOpSize];
+    char usage[kUsageSize];
     get_query_val(req.query, "action", action, sizeof action);
     get_query_val(req.query, "cid", cid, sizeof cid);
     get_query_val(req.query, "op", op, sizeof op);
+    get_query_val(req.query, "usage", usage, sizeof usage);
     const char *body = req.body;
     if (body && *body) {
         if (!action[0]) get_query_val(body, "action", action, sizeof action);
         if (!cid[0]) get_query_val(body, "cid", cid, sizeof cid);
         if (!op[0]) get_query_val(body, "op", op, sizeof op);
+        if (!usage[0]) get_query_val(body, "usage", usage, sizeof usage);
     }
 
     runtime_selection rt;
@@ -43,6 +46,6 @@ int mode_json(const request &req, command_runner &runner) {
         reply_unknown_action(action);
         return 0;
     }
-    handler(action_call{req, action, cid, op, rt, runner});
+    handler(action_call{req, action, cid, op, usage, rt, runner});
     return 0;
 }

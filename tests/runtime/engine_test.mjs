@@ -4,7 +4,7 @@
 // all of it once more through lighttpd over HTTP with a node password.
 //
 // Usage: node engine_test.mjs PART --hullmon PATH --sandbox DIR --repo DIR
-//   PART: podman | docker | daemon-down | lighttpd
+//   PART: podman | many | docker | daemon-down | lighttpd
 // No npm packages: Node's standard library only. Each part creates its own
 // containers (named hmt-*) and removes them again, also when it fails.
 
@@ -13,7 +13,7 @@ import os from "node:os";
 import path from "node:path";
 import {
   IMAGE, JSON_HEAD, PAGE_HEAD, SAMPLES, SYS_PATH,
-  atExit, cgiAccess, check, createSamples, engineSays, eq, httpClient, json, must, ok, opt, run, runChecks, skip,
+  accessLogged, atExit, cgiAccess, check, createSamples, engineSays, eq, httpClient, json, must, ok, opt, run, runChecks, skip,
   startLighttpd, utcOf,
 } from "./harness.mjs";
 
@@ -235,6 +235,51 @@ async function partDaemonDown() {
   });
 }
 
+// ---- many containers
+
+// 300 containers past the sample ones, created only (cheap), then one
+// running container made last: podman lists oldest first, so the newest is
+// the one a row limit would cut.
+async function partMany() {
+  prepareSandbox();
+  atExit(removeContainers);
+  removeContainers();
+  const EXTRA = 300;
+  // One shell for all the creates: a node spawn per container costs more
+  // than podman itself.
+  must("/bin/sh", ["-c",
+    `i=0; while [ $i -lt ${EXTRA} ]; do '${PODMAN}' create -q --name hmt-job-$i --network none ${IMAGE} true >/dev/null || exit 1; i=$((i+1)); done`]);
+  podman("run", "-d", "--name", "hmt-last", "--network", "none", "--stop-timeout", "3", IMAGE,
+    "sh", "-c", 'trap "exit 0" TERM; while :; do sleep 1; done');
+  const env = { DOCKER_BIN: PODMAN, PATH: SYS_PATH };
+  const { get, post } = cgiAccess(HULLMON, env);
+
+  await check(`podman with ${EXTRA + 1} containers: every one is listed, and the counts are the engine's`, async () => {
+    const r = json((await get("action=list")).body);
+    const engine = podman("ps", "-a", "--format", "{{.ID}}|{{.Names}}|{{.State}}").split("\n").filter(Boolean)
+      .map((l) => l.split("|"));
+    ok(engine.length >= EXTRA + 1, "the engine holds " + engine.length + " containers");
+    eq(r.count, engine.length, "count against podman ps -a");
+    eq(r.containers.map((c) => c.id).sort(), engine.map((e) => e[0]).sort(), "ids against podman ps -a");
+    const running = podman("ps", "-q", "--filter", "status=running").split("\n").filter(Boolean).length;
+    eq(r.summary.running, running, "running against podman ps --filter status=running");
+    eq(r.summary.total, engine.length, "total");
+    const last = r.containers.find((c) => c.name === "hmt-last");
+    ok(last, "the container made last is listed");
+    eq(last.state, "running", "its state");
+  });
+
+  await check("podman with many containers: the one made last stops by the id the list gives", async () => {
+    const id = json((await get("action=list")).body).containers.find((c) => c.name === "hmt-last").id;
+    const reply = await post("action=control", `op=stop&cid=${id}`);
+    const utc = utcOf(reply.body);
+    eq(reply.head, JSON_HEAD, "head");
+    eq(reply.body, JSON.stringify({ ok: true, action: "control", op: "stop", cid: id, exit_code: 0, output: id + "\n", utc }) + "\n", "body");
+    const after = json((await get("action=list")).body).containers.find((c) => c.id === id);
+    eq(after.state, "exited", "state after stop");
+  });
+}
+
 // ---- lighttpd
 
 async function partLighttpd() {
@@ -244,7 +289,7 @@ async function partLighttpd() {
   const sock = startService();
   const dir = dockerOnPath();
   const PASSWORD = "hull pw+1";
-  const { base } = await startLighttpd(HULLMON, REPO, { KELM_PASSWORD: PASSWORD, DOCKER_BIN: "", DOCKER_HOST: sock, PATH: dir + ":" + SYS_PATH });
+  const { base, state } = await startLighttpd(HULLMON, REPO, { KELM_PASSWORD: PASSWORD, DOCKER_BIN: "", DOCKER_HOST: sock, PATH: dir + ":" + SYS_PATH });
   const clientEnv = { DOCKER_HOST: sock, PATH: dir + ":" + SYS_PATH };
 
   const http = httpClient(base);
@@ -308,11 +353,15 @@ async function partLighttpd() {
   await listChecks("lighttpd (header)", byHeader.get, clientEnv, "docker");
   await logsChecks("lighttpd (pwd parameter)", byPwd.get, clientEnv, "docker");
   await controlChecks("lighttpd (bearer)", byBearer.get, byBearer.post, clientEnv, "docker");
+  await check("lighttpd: the access log keeps the action of requests, never the password", async () => {
+    eq(await accessLogged(http, path.join(state, "access.log"), PASSWORD, "hmt-logs"),
+      ["GET /hullmon", "POST /hullmon action=control", "GET /hullmon action=logs"], "the logged requests");
+  });
 }
 
 // ---------------------------------------------------------------- main
 
-const PARTS = { podman: partPodman, docker: partDocker, "daemon-down": partDaemonDown, lighttpd: partLighttpd };
+const PARTS = { podman: partPodman, many: partMany, docker: partDocker, "daemon-down": partDaemonDown, lighttpd: partLighttpd };
 if (!PARTS[part]) {
   console.log("unknown part " + part + "; one of " + Object.keys(PARTS).join(", "));
   process.exit(2);

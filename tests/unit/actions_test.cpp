@@ -97,6 +97,7 @@ struct action_case {
     std::map<std::string, fake_reply> replies;  // by verb
     std::string want;                           // the whole reply; {UTC} for the time text
     std::multiset<std::string> ran;             // the command lines run
+    const char *body = nullptr;                 // the kept POST body, when there is one
 };
 
 void run_case(const action_case &c) {
@@ -111,11 +112,12 @@ void run_case(const action_case &c) {
     req.origin = c.origin;
     req.host = c.host;
     req.timeout_seconds = c.timeout_seconds;
+    std::string body = c.body ? c.body : "";
+    req.body = c.body ? &body[0] : nullptr;
 
     fake_runner runner;
     runner.replies = c.replies;
     runner.deadline_seconds = c.timeout_seconds;
-    g_container_count = 0;  // as in a fresh process
 
     const time_t from = std::time(nullptr);
     CaptureStdout();
@@ -156,6 +158,48 @@ TEST(Actions, ListRunsBothCommandsAndReportsWhatTheyLeft) {
          {{"ps", prints(kPsText)}, {"stats", hangs_after("3f2a1b|0.50%|10MiB / 1GiB\n")}},
          kListStart + "\"daemon_available\":true" + two_rows("", "", "", ""),
          {kListing, kUsage}},
+    };
+    for (const action_case &c : cases) run_case(c);
+}
+
+// usage=0 asks for the rows alone: only the listing runs, and the reply is
+// that of a usage command that printed nothing. Any other value is a full
+// list.
+TEST(Actions, ListUsageZeroRunsTheListingAlone) {
+    const std::map<std::string, fake_reply> answers = {{"ps", prints(kPsText)}, {"stats", prints(kStatsText)}};
+    const std::string full = kListStart + "\"daemon_available\":true" +
+                             two_rows("0.50%", "10MiB / 1GiB", "0.00%", "0B / 0B");
+    const std::string rows_alone = kListStart + "\"daemon_available\":true" + two_rows("", "", "", "");
+    const action_case cases[] = {
+        {"usage=0", "action=list&usage=0", false, nullptr, nullptr, nullptr, 30, answers, rows_alone, {kListing}},
+        {"usage=0 first", "usage=0&action=list", false, nullptr, nullptr, nullptr, 30, answers, rows_alone,
+         {kListing}},
+        {"usage=0 encoded", "action=list&usage=%30", false, nullptr, nullptr, nullptr, 30, answers, rows_alone,
+         {kListing}},
+        {"usage=0 in a POST body", "action=list", true, nullptr, nullptr, nullptr, 30, answers, rows_alone,
+         {kListing}, "usage=0"},
+        {"an empty usage in the query, 0 in the body", "action=list&usage=", true, nullptr, nullptr, nullptr, 30,
+         answers, rows_alone, {kListing}, "usage=0"},
+        {"the query's usage wins over the body's", "action=list&usage=1", true, nullptr, nullptr, nullptr, 30,
+         answers, full, {kListing, kUsage}, "usage=0"},
+        {"usage=1", "action=list&usage=1", false, nullptr, nullptr, nullptr, 30, answers, full, {kListing, kUsage}},
+        {"usage empty", "action=list&usage=", false, nullptr, nullptr, nullptr, 30, answers, full,
+         {kListing, kUsage}},
+        {"usage=00", "action=list&usage=00", false, nullptr, nullptr, nullptr, 30, answers, full, {kListing, kUsage}},
+        {"usage=false", "action=list&usage=false", false, nullptr, nullptr, nullptr, 30, answers, full,
+         {kListing, kUsage}},
+        {"usage=0 and more, cut", "action=list&usage=0000000000", false, nullptr, nullptr, nullptr, 30, answers,
+         full, {kListing, kUsage}},
+        {"usage=0 on another action", "action=logs&cid=web&usage=0", false, nullptr, nullptr, nullptr, 30,
+         {{"logs", prints("one\n")}},
+         kHead + "{\"ok\":true,\"action\":\"logs\",\"cid\":\"web\",\"tail\":100,\"exit_code\":0,"
+                 "\"lines\":[\"one\"],\"text\":\"one\\n\"}\n",
+         {"'/usr/bin/docker' logs --tail 100 web 2>&1"}},
+        {"usage=0 with a failed listing", "action=list&usage=0", false, nullptr, nullptr, nullptr, 30,
+         {{"ps", prints(kDaemonDown, 1)}, {"stats", prints(kStatsText)}},
+         kListStart + "\"daemon_available\":false,\"error\":\"Cannot connect to the Docker daemon at "
+                      "unix:///var/run/docker.sock.\\n\"" + kNoRows,
+         {kListing}},
     };
     for (const action_case &c : cases) run_case(c);
 }
