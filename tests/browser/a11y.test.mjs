@@ -294,7 +294,7 @@ describe('keyboard alone', () => {
     assert.deepEqual(await names(), []);
     await page.keyboard.press('Enter');
     await until(page, (n) => window.__notes.length > n, (await page.evaluate(() => window.__notes.length)));
-    assert.equal(listCount(), before + 1);
+    assert.ok(listCount() > before, 'Enter asks for the list again');
     await close(p);
   });
 });
