@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "front/query.h"
+#include "cgi/query.h"
 #include "fuzz_support.h"
 
 namespace {

@@ -5,12 +5,12 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "../api/process_runner.h"
-#include "deadline.h"
-#include "intake.h"
-#include "request.h"
+#include "proc/process_runner.h"
+#include "proc/deadline.h"
+#include "cgi/intake.h"
+#include "cgi/request.h"
 #include "serve.h"
-#include "front/version.h"
+#include "reply/version.h"
 
 namespace {
 

@@ -3,10 +3,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "../api/mode_json.h"
-#include "../page/page.h"
-#include "auth.h"
-#include "query.h"
+#include "api/mode_json.h"
+#include "page/page.h"
+#include "cgi/auth.h"
+#include "cgi/query.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "../api/runner.h"
-#include "request.h"
+#include "proc/runner.h"
+#include "cgi/request.h"
 
 // Answers one request that main has read: the 401 reply when the node
 // password is missing or wrong; otherwise the JSON API when the query

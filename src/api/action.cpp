@@ -1,13 +1,13 @@
-#include "action.h"
+#include "api/action.h"
 
 #include <cstdio>
 #include <cstring>
 
-#include "../reply/json_str.h"
-#include "control.h"
-#include "info.h"
-#include "list.h"
-#include "logs.h"
+#include "reply/json_str.h"
+#include "api/control.h"
+#include "api/info.h"
+#include "api/list.h"
+#include "api/logs.h"
 
 const action_entry kActions[] = {
     {"list", action_list},

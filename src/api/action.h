@@ -1,8 +1,8 @@
 #pragma once
 
-#include "../front/request.h"
-#include "runner.h"
-#include "runtime.h"
+#include "cgi/request.h"
+#include "proc/runner.h"
+#include "api/runtime.h"
 
 // Parameter buffers, terminator included: a value keeps at most size - 1
 // encoded characters.

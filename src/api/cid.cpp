@@ -1,4 +1,4 @@
-#include "cid.h"
+#include "api/cid.h"
 
 namespace {
 

@@ -1,16 +1,16 @@
-#include "control.h"
+#include "api/control.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "../front/origin.h"
-#include "../reply/head.h"
-#include "../reply/json_str.h"
-#include "../reply/utc_now.h"
-#include "capture.h"
-#include "cid.h"
-#include "runtime_missing.h"
+#include "cgi/origin.h"
+#include "reply/head.h"
+#include "reply/json_str.h"
+#include "reply/utc_now.h"
+#include "proc/capture.h"
+#include "api/cid.h"
+#include "api/runtime_missing.h"
 
 namespace {
 

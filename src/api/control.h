@@ -1,6 +1,6 @@
 #pragma once
 
-#include "action.h"
+#include "api/action.h"
 
 // The control action. Checks, in this order, each with its own refusal:
 // POST only (405); a request made by a page of another origin (403, see

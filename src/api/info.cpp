@@ -1,15 +1,15 @@
-#include "info.h"
+#include "api/info.h"
 
 #include <unistd.h>
 
 #include <cstdio>
 
-#include "front/version.h"
-#include "../reply/head.h"
-#include "../reply/json_str.h"
-#include "../reply/runtime_block.h"
-#include "../reply/utc_now.h"
-#include "control.h"
+#include "reply/version.h"
+#include "reply/head.h"
+#include "reply/json_str.h"
+#include "api/runtime_block.h"
+#include "reply/utc_now.h"
+#include "api/control.h"
 
 void action_info(const action_call &call) {
     char utc[kUtcTextSize];

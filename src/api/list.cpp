@@ -1,16 +1,16 @@
-#include "list.h"
+#include "api/list.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "front/version.h"
-#include "../reply/head.h"
-#include "../reply/json_str.h"
-#include "../reply/runtime_block.h"
-#include "../reply/utc_now.h"
-#include "capture.h"
-#include "container_table.h"
+#include "reply/version.h"
+#include "reply/head.h"
+#include "reply/json_str.h"
+#include "api/runtime_block.h"
+#include "reply/utc_now.h"
+#include "proc/capture.h"
+#include "api/container_table.h"
 
 namespace {
 

@@ -1,15 +1,15 @@
-#include "logs.h"
+#include "api/logs.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "../reply/head.h"
-#include "../reply/json_str.h"
-#include "capture.h"
-#include "cid.h"
-#include "fields.h"
-#include "runtime_missing.h"
+#include "reply/head.h"
+#include "reply/json_str.h"
+#include "proc/capture.h"
+#include "api/cid.h"
+#include "api/fields.h"
+#include "api/runtime_missing.h"
 
 void next_log_element(const char **pos, char *line) { next_line(pos, line, kLogLineMax); }
 

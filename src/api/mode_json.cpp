@@ -1,12 +1,12 @@
-#include "mode_json.h"
+#include "api/mode_json.h"
 
 #include <cstdio>
 
-#include "../front/query.h"
-#include "../reply/head.h"
-#include "../reply/json_str.h"
-#include "action.h"
-#include "runtime.h"
+#include "cgi/query.h"
+#include "reply/head.h"
+#include "reply/json_str.h"
+#include "api/action.h"
+#include "api/runtime.h"
 
 namespace {
 

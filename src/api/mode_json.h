@@ -1,7 +1,7 @@
 #pragma once
 
-#include "../front/request.h"
-#include "runner.h"
+#include "cgi/request.h"
+#include "proc/runner.h"
 
 // The JSON API: gathers action, cid and op (the query text first, the body
 // filling what it lacks), selects the runtime from the request's DOCKER_BIN

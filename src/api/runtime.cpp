@@ -1,4 +1,4 @@
-#include "runtime.h"
+#include "api/runtime.h"
 
 #include <unistd.h>
 

@@ -1,8 +1,8 @@
-#include "runtime_block.h"
+#include "api/runtime_block.h"
 
 #include <cstdio>
 
-#include "json_str.h"
+#include "reply/json_str.h"
 
 void emit_runtime_block(const char *bin, const char *label, int available) {
     std::fputs("\"runtime\":{\"available\":", stdout);

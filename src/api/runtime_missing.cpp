@@ -1,8 +1,8 @@
-#include "runtime_missing.h"
+#include "api/runtime_missing.h"
 
 #include <cstdio>
 
-#include "../reply/head.h"
+#include "reply/head.h"
 
 void reply_runtime_missing() {
     json_header_status("503 Service Unavailable");

@@ -1,8 +1,8 @@
-#include "auth.h"
+#include "cgi/auth.h"
 
 #include <cstring>
 
-#include "query.h"
+#include "cgi/query.h"
 
 namespace {
 

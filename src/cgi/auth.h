@@ -1,6 +1,6 @@
 #pragma once
 
-#include "request.h"
+#include "cgi/request.h"
 
 // 1 when two texts are equal, compared over the whole of `given` without an
 // early exit at the first differing byte, so the time taken does not tell

@@ -1,4 +1,4 @@
-#include "intake.h"
+#include "cgi/intake.h"
 
 #include <poll.h>
 #include <unistd.h>
@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "deadline.h"
-#include "hangup.h"
+#include "proc/deadline.h"
+#include "proc/signals.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "request.h"
+#include "cgi/request.h"
 
 // Largest POST body the program keeps; longer bodies are cut to it.
 constexpr long kMaxBody = 8192;

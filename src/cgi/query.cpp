@@ -1,4 +1,4 @@
-#include "query.h"
+#include "cgi/query.h"
 
 #include <cstring>
 

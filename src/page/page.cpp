@@ -1,8 +1,8 @@
-#include "page.h"
+#include "page/page.h"
 
 #include <cstdio>
 
-#include "page_blobs.h"
+#include "page/page_blobs.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "capture.h"
+#include "proc/capture.h"
 
 #include <sys/wait.h>
 

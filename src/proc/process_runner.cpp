@@ -1,4 +1,4 @@
-#include "process_runner.h"
+#include "proc/process_runner.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -13,7 +13,7 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "../front/hangup.h"
+#include "proc/signals.h"
 
 extern char **environ;
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "../front/deadline.h"
-#include "capture.h"
-#include "runner.h"
+#include "proc/deadline.h"
+#include "proc/capture.h"
+#include "proc/runner.h"
 
 // The runner of real runtime commands. Each command line runs under
 // /bin/sh -c in a process group of its own, with every signal at its

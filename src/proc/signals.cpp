@@ -1,4 +1,4 @@
-#include "hangup.h"
+#include "proc/signals.h"
 
 #include <sys/prctl.h>
 

@@ -1,4 +1,4 @@
-#include "head.h"
+#include "reply/head.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "json_str.h"
+#include "reply/json_str.h"
 
 #include <cstdint>
 #include <cstdio>

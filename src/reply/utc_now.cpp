@@ -1,4 +1,4 @@
-#include "utc_now.h"
+#include "reply/utc_now.h"
 
 #include <cstring>
 #include <ctime>

@@ -11,9 +11,9 @@
 
 #include "api/container_table.h"
 #include "../fixtures/fake_runner.h"
-#include "front/request.h"
-#include "front/serve.h"
-#include "front/version.h"
+#include "cgi/request.h"
+#include "serve.h"
+#include "reply/version.h"
 #include "utc_text.h"
 
 namespace {

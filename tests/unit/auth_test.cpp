@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "front/auth.h"
+#include "cgi/auth.h"
 
 namespace {
 

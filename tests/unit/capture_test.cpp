@@ -9,8 +9,8 @@
 #include <vector>
 #include <algorithm>
 
-#include "api/capture.h"
-#include "api/process_runner.h"
+#include "proc/capture.h"
+#include "proc/process_runner.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <string>
 
-#include "front/intake.h"
-#include "front/query.h"
+#include "cgi/intake.h"
+#include "cgi/query.h"
 #include "scoped_env.h"
 
 namespace {

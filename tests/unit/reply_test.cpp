@@ -7,7 +7,7 @@
 
 #include "reply/head.h"
 #include "reply/json_str.h"
-#include "reply/runtime_block.h"
+#include "api/runtime_block.h"
 #include "reply/utc_now.h"
 #include "utc_text.h"
 
