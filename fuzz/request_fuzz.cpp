@@ -619,6 +619,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         std::fwrite(out.data(), 1, out.size(), stderr);
     }
     check_reply(out, req, runner);
-    std::free(req.body);
     return 0;
 }

@@ -64,6 +64,5 @@ int main(int argc, char **argv) {
     read_request(&req);
     process_runner runner(deadline_after(req.started, req.timeout_seconds));
     int status = serve_request(req, runner);
-    std::free(req.body);
     return status;
 }

@@ -23,7 +23,7 @@ int serve_request(const request &req, command_runner &runner) {
 
     const char *query = req.query;
     if (std::strstr(query, "action=") || std::strstr(query, "format=json") ||
-        (req.body && std::strstr(req.body, "action=")))
+        (req.body && std::strstr(req.body.get(), "action=")))
         return mode_json(req, runner);
 
     char embed[kEmbedSize];

@@ -10,6 +10,8 @@ constexpr unsigned kActionSize = 64;
 constexpr unsigned kCidSize = 192;
 constexpr unsigned kOpSize = 32;
 constexpr unsigned kUsageSize = 8;
+// Capacity of the command lines the actions build, terminator included.
+constexpr unsigned kCommandSize = 1024;
 
 // One JSON request as an action sees it: the request, its parameters (the
 // query text's, the body filling what it lacks; empty when missing), the

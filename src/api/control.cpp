@@ -1,14 +1,12 @@
 #include "api/control.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "cgi/origin.h"
 #include "reply/head.h"
 #include "reply/json_str.h"
 #include "reply/utc_now.h"
-#include "proc/capture.h"
 #include "api/cid.h"
 #include "api/runtime_missing.h"
 
@@ -88,9 +86,8 @@ void action_control(const action_call &call) {
     std::fputs(",\"cid\":", stdout);
     json_str(cid);
     std::fprintf(stdout, ",\"exit_code\":%d,\"output\":", result.status);
-    json_str(result.text);
+    json_str(result.text.get());
     std::fputs(",\"utc\":", stdout);
     json_str(utc);
     std::fputs("}\n", stdout);
-    std::free(result.text);
 }

@@ -1,7 +1,6 @@
 #include "api/list.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "reply/version.h"
@@ -9,7 +8,6 @@
 #include "reply/json_str.h"
 #include "api/runtime_block.h"
 #include "reply/utc_now.h"
-#include "proc/capture.h"
 #include "api/container_table.h"
 
 namespace {
@@ -40,8 +38,13 @@ void write_row(const container_entry &row) {
 
 void action_list(const action_call &call) {
     const runtime_selection &rt = call.rt;
-    command_output listing = {nullptr, 0};
-    command_output usage = {nullptr, 0};
+    // The listing's output and the usage command's; a command that does
+    // not run leaves no text and status 0.
+    command_output outputs[kMaxCommands];
+    command_output &listing = outputs[0];
+    command_output &usage = outputs[1];
+    listing.status = 0;
+    usage.status = 0;
     container_table table;
     bool rows_held = true;
 
@@ -57,14 +60,11 @@ void action_list(const action_call &call) {
         std::snprintf(listing_command, sizeof listing_command, kListingFormat, rt.bin);
         std::snprintf(usage_command, sizeof usage_command, kUsageFormat, rt.bin);
         const char *commands[] = {listing_command, usage_command};
-        command_output outputs[2] = {{nullptr, 0}, {nullptr, 0}};
         call.runner.run(commands, outputs, with_usage ? 2 : 1);
-        listing = outputs[0];
-        usage = outputs[1];
         // Rows that cannot all be held leave no data to vouch for, like
         // a listing whose output could not be held.
-        if (listing.text && listing.status == 0 && !read_listing(listing.text, table)) rows_held = false;
-        if (usage.text && usage.status == 0) read_usage(usage.text, table);
+        if (listing.text && listing.status == 0 && !read_listing(listing.text.get(), table)) rows_held = false;
+        if (usage.text && usage.status == 0) read_usage(usage.text.get(), table);
     }
 
     const state_summary sum = summarize_states(table);
@@ -83,7 +83,7 @@ void action_list(const action_call &call) {
         // A listing that could not be run or held counts as a daemon that
         // did not answer: there is no data to vouch for.
         std::fputs(",\"daemon_available\":false,\"error\":", stdout);
-        json_str(rows_held ? listing.text : nullptr);
+        json_str(rows_held ? listing.text.get() : nullptr);
     } else {
         std::fputs(",\"daemon_available\":true", stdout);
     }
@@ -100,7 +100,4 @@ void action_list(const action_call &call) {
         write_row(row);
     }
     std::fputs("]}\n", stdout);
-
-    std::free(listing.text);
-    std::free(usage.text);
 }

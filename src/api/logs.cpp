@@ -1,12 +1,10 @@
 #include "api/logs.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "reply/head.h"
 #include "reply/json_str.h"
-#include "proc/capture.h"
 #include "api/cid.h"
 #include "api/fields.h"
 #include "api/runtime_missing.h"
@@ -34,7 +32,7 @@ void action_logs(const action_call &call) {
     command_output result;
     call.runner.run(commands, &result, 1);
     const int status = result.status;
-    char *text = result.text;
+    const char *text = result.text.get();
 
     json_head_for_exit(status);
     std::fputs(",\"action\":\"logs\",\"cid\":", stdout);
@@ -53,5 +51,4 @@ void action_logs(const action_call &call) {
     std::fputs("],\"text\":", stdout);
     json_str(text);
     std::fputs("}\n", stdout);
-    std::free(text);
 }

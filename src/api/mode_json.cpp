@@ -30,7 +30,7 @@ int mode_json(const request &req, command_runner &runner) {
     get_query_val(req.query, "cid", cid, sizeof cid);
     get_query_val(req.query, "op", op, sizeof op);
     get_query_val(req.query, "usage", usage, sizeof usage);
-    const char *body = req.body;
+    const char *body = req.body.get();
     if (body && *body) {
         if (!action[0]) get_query_val(body, "action", action, sizeof action);
         if (!cid[0]) get_query_val(body, "cid", cid, sizeof cid);

@@ -46,7 +46,7 @@ int is_post_request() {
     return method && std::strcmp(method, "POST") == 0;
 }
 
-char *read_post_body(const char *content_length, const deadline &until) {
+heap_text read_post_body(const char *content_length, const deadline &until) {
     if (!content_length || !*content_length) return nullptr;
     long announced = std::strtol(content_length, nullptr, 10);
     if (announced <= 0) return nullptr;
@@ -54,7 +54,8 @@ char *read_post_body(const char *content_length, const deadline &until) {
     const long total = announced < kMaxDrain ? announced : kMaxDrain;
 
     hangup_guard();
-    char *body = static_cast<char *>(std::malloc(static_cast<size_t>(keep) + 1));
+    heap_text kept(static_cast<char *>(std::malloc(static_cast<size_t>(keep) + 1)));
+    char *const body = kept.get();
     // Straight from the descriptor: stdio would read ahead past the
     // announced length, and nothing beyond it belongs to this request.
     long got = 0;
@@ -79,7 +80,7 @@ char *read_post_body(const char *content_length, const deadline &until) {
         if (n <= 0) break;
         drained += n;
     }
-    return body;
+    return kept;
 }
 
 void read_request(request *req) {

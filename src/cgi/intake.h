@@ -14,14 +14,13 @@ constexpr long kMaxDrain = 1 << 20;
 int is_post_request();
 
 // Reads the POST body that content_length announces from standard input:
-// keeps the first kMaxBody bytes as a terminated heap text (release with
-// free), reads and discards the rest up to the announced length and at
-// most kMaxDrain bytes in all. Stops early at end of input, on a read
+// keeps the first kMaxBody bytes as a terminated text, reads and discards
+// the rest up to the announced length and at most kMaxDrain bytes in all. Stops early at end of input, on a read
 // error, when the host hangs up, or when `until` passes. Returns null when
 // there is no usable length or no memory (the body is still read); a body
 // shorter than announced is kept as it is.
 struct deadline;
-char *read_post_body(const char *content_length, const deadline &until);
+heap_text read_post_body(const char *content_length, const deadline &until);
 
 // Fills req from the environment and, for a POST, from standard input;
 // req->started must already hold the start of the run.

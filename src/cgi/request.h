@@ -2,6 +2,8 @@
 
 #include <ctime>
 
+#include "proc/heap_text.h"
+
 // Everything one run learns from the outside world, read once by main:
 // the CGI variables, the configuration variables and the POST body. Below
 // main nothing reads the environment; each part is handed this record.
@@ -10,7 +12,7 @@
 struct request {
     const char *query;          // QUERY_STRING, or "" when not set
     bool query_set;             // QUERY_STRING was set
-    char *body;                 // the kept POST body (heap, owned by main), or null
+    heap_text body;             // the kept POST body, or null
     int is_post;                // 1 when REQUEST_METHOD is exactly "POST"
 
     const char *password;       // KELM_PASSWORD

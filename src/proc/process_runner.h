@@ -1,7 +1,7 @@
 #pragma once
 
-#include "proc/deadline.h"
 #include "proc/capture.h"
+#include "proc/deadline.h"
 #include "proc/runner.h"
 
 // The runner of real runtime commands. Each command line runs under
@@ -32,5 +32,10 @@ private:
 
 // Appends the deadline's line ("hullmon: timed out after N s" and a line
 // feed) to a command's captured text, with a line feed first when the text
-// is not empty and does not end with one. Returns 0 when memory runs out.
-int append_timeout_note(capture_text *cap, int seconds);
+// is not empty and does not end with one. Returns false when memory runs
+// out.
+bool append_timeout_note(capture_text *cap, int seconds);
+
+// Decodes a wait status into the exit status a runner reports: the exit
+// code (0..255), 128 + N for death by signal N, -1 for anything else.
+int exit_status_of(int wait_status);

@@ -4,6 +4,7 @@
 // ran; a request's commands may run together, so they compare as a set.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <ctime>
 #include <map>
 #include <set>
@@ -112,8 +113,7 @@ void run_case(const action_case &c) {
     req.origin = c.origin;
     req.host = c.host;
     req.timeout_seconds = c.timeout_seconds;
-    std::string body = c.body ? c.body : "";
-    req.body = c.body ? &body[0] : nullptr;
+    if (c.body) req.body.reset(strdup(c.body));
 
     fake_runner runner;
     runner.replies = c.replies;
