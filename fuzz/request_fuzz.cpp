@@ -52,6 +52,7 @@
 #include "cgi/request.h"
 #include "serve.h"
 #include "fuzz_support.h"
+#include "memory_stream.h"
 #include "page/page_blobs.h"
 #include "reply/head.h"
 
@@ -291,11 +292,11 @@ namespace {
 const char kRefusal[] =
     "Status: 401 Unauthorized\r\nContent-Type: application/json; charset=utf-8\r\nCache-Control: no-store\r\n"
     "X-Content-Type-Options: nosniff\r\n\r\n{\"ok\":false,\"error\":\"invalid node password\"}\n";
-const char kHtmlHead[] =
+const char kPageHead[] =
     "Content-Type: text/html; charset=utf-8\r\nCache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\n\r\n";
 
 std::string page(bool embedded) {
-    std::string p = kHtmlHead;
+    std::string p = kPageHead;
     p.append(reinterpret_cast<const char *>(kPageBeforeBackLink), kPageBeforeBackLinkSize);
     if (!embedded) p.append(reinterpret_cast<const char *>(kPageBackLink), kPageBackLinkSize);
     p.append(reinterpret_cast<const char *>(kPageAfterBackLink), kPageAfterBackLinkSize);
@@ -606,12 +607,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         r.hangs = hangs(verb);
     }
 
-    std::string out;
-    {
-        stdout_capture cap;
-        FUZZ_CHECK(serve_request(req, runner) == 0);
-        out = cap.finish();
-    }
+    const std::string out = written_by([&](FILE *stream) { serve_request(stream, req, runner); });
     // For reading a kept input's reply: REQUEST_FUZZ_SHOW=1 request_fuzz FILE
     static const bool show = std::getenv("REQUEST_FUZZ_SHOW") != nullptr;
     if (show) {

@@ -63,6 +63,6 @@ int main(int argc, char **argv) {
     // drop the reply.
     read_request(&req);
     process_runner runner(deadline_after(req.started, req.timeout_seconds));
-    int status = serve_request(req, runner);
-    return status;
+    serve_request(stdout, req, runner);
+    return 0;
 }

@@ -1,12 +1,11 @@
 #include "serve.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "api/mode_json.h"
-#include "page/page.h"
 #include "cgi/auth.h"
 #include "cgi/query.h"
+#include "page/page.h"
 
 namespace {
 
@@ -15,19 +14,21 @@ constexpr size_t kEmbedSize = 16;
 
 }  // namespace
 
-int serve_request(const request &req, command_runner &runner) {
+void serve_request(FILE *out, const request &req, command_runner &runner) {
     if (!node_auth_ok(req)) {
-        std::fwrite(kAuthRefusal, 1, kAuthRefusalLen, stdout);
-        return 0;
+        reply_auth_refused(out);
+        return;
     }
 
     const char *query = req.query;
     if (std::strstr(query, "action=") || std::strstr(query, "format=json") ||
-        (req.body && std::strstr(req.body.get(), "action=")))
-        return mode_json(req, runner);
+        (req.body && std::strstr(req.body.get(), "action="))) {
+        mode_json(out, req, runner);
+        return;
+    }
 
     char embed[kEmbedSize];
-    int embedded = get_query_val(query, "embed", embed, sizeof embed) &&
-                   (std::strcmp(embed, "1") == 0 || std::strcmp(embed, "true") == 0);
-    return mode_html(embedded);
+    const bool embedded = get_query_val(query, "embed", embed, sizeof embed) &&
+                          (std::strcmp(embed, "1") == 0 || std::strcmp(embed, "true") == 0);
+    mode_html(out, embedded);
 }

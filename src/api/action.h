@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdio>
+
 #include "cgi/request.h"
 #include "proc/runner.h"
 #include "api/runtime.h"
@@ -13,10 +15,12 @@ constexpr unsigned kUsageSize = 8;
 // Capacity of the command lines the actions build, terminator included.
 constexpr unsigned kCommandSize = 1024;
 
-// One JSON request as an action sees it: the request, its parameters (the
-// query text's, the body filling what it lacks; empty when missing), the
-// runtime chosen for it and the runner of its commands.
+// One JSON request as an action sees it: the stream its reply goes to, the
+// request, its parameters (the query text's, the body filling what it
+// lacks; empty when missing), the runtime chosen for it and the runner of
+// its commands.
 struct action_call {
+    FILE *out;
     const request &req;
     const char *action;
     const char *cid;
@@ -26,7 +30,7 @@ struct action_call {
     command_runner &runner;
 };
 
-// An action writes exactly one complete reply on standard output.
+// An action writes exactly one complete reply to call.out.
 using action_handler = void (*)(const action_call &call);
 
 struct action_entry {
@@ -40,7 +44,7 @@ extern const action_entry kActions[];
 extern const int kActionCount;
 
 // Writes the "supported" array of action names: ["list","info",...].
-void write_supported_actions();
+void write_supported_actions(FILE *out);
 
 // The handler for `name` (compared exactly), the listing for the empty
 // name, or null for an unknown action.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdio>
+
 #include "api/action.h"
 
 // The control action. Checks, in this order, each with its own refusal:
@@ -11,4 +13,4 @@ void action_control(const action_call &call);
 
 // Writes the array of operations the control action accepts:
 // ["start","stop","restart"].
-void write_control_ops();
+void write_control_ops(FILE *out);

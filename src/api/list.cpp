@@ -18,7 +18,7 @@ const char kUsageFormat[] = "'%s' stats --no-stream --format '{{.ID}}|{{.CPUPerc
 
 // One container's members in reply order; "short" repeats the whole id
 // (the page cuts it for display).
-void write_row(const container_entry &row) {
+void write_row(FILE *out, const container_entry &row) {
     const struct {
         const char *key;
         const char *value;
@@ -28,15 +28,16 @@ void write_row(const container_entry &row) {
         {",\"ports\":", row.ports},    {",\"cpu\":", row.cpu},     {",\"mem\":", row.mem},
     };
     for (const auto &m : members) {
-        std::fputs(m.key, stdout);
-        json_str(m.value);
+        std::fputs(m.key, out);
+        json_str(out, m.value);
     }
-    std::putc('}', stdout);
+    std::putc('}', out);
 }
 
 }  // namespace
 
 void action_list(const action_call &call) {
+    FILE *const out = call.out;
     const runtime_selection &rt = call.rt;
     // The listing's output and the usage command's; a command that does
     // not run leaves no text and status 0.
@@ -71,33 +72,33 @@ void action_list(const action_call &call) {
     char utc[kUtcTextSize];
     utc_now(utc);
 
-    json_header();
+    json_header(out);
     std::fputs("{\"ok\":true,\"action\":\"list\",\"plugin\":\"hullmon\",\"slug\":\"docker\",\"version\":\"" HULLMON_VERSION "\",",
-               stdout);
-    emit_runtime_block(rt.bin, rt.label, rt.available);
+               out);
+    emit_runtime_block(out, rt);
     if (!rt.available) {
         std::fputs(",\"message\":\"Neither docker nor podman was found on this node. Install a container runtime, "
                    "or set DOCKER_BIN to an explicit binary path.\"",
-                   stdout);
+                   out);
     } else if (listing.status != 0 || !rows_held) {
         // A listing that could not be run or held counts as a daemon that
         // did not answer: there is no data to vouch for.
-        std::fputs(",\"daemon_available\":false,\"error\":", stdout);
-        json_str(rows_held ? listing.text.get() : nullptr);
+        std::fputs(",\"daemon_available\":false,\"error\":", out);
+        json_str(out, rows_held ? listing.text.get() : nullptr);
     } else {
-        std::fputs(",\"daemon_available\":true", stdout);
+        std::fputs(",\"daemon_available\":true", out);
     }
-    std::fputs(",\"utc\":", stdout);
-    json_str(utc);
-    std::fprintf(stdout,
+    std::fputs(",\"utc\":", out);
+    json_str(out, utc);
+    std::fprintf(out,
                  ",\"count\":%d,\"summary\":{\"total\":%d,\"running\":%d,\"exited\":%d,\"paused\":%d,\"other\":%d}",
                  sum.total, sum.total, sum.running, sum.exited, sum.paused, sum.other);
-    std::fputs(",\"containers\":[", stdout);
+    std::fputs(",\"containers\":[", out);
     bool first = true;
     for (const container_entry &row : table) {
-        if (!first) std::putc(',', stdout);
+        if (!first) std::putc(',', out);
         first = false;
-        write_row(row);
+        write_row(out, row);
     }
-    std::fputs("]}\n", stdout);
+    std::fputs("]}\n", out);
 }

@@ -10,18 +10,18 @@
 
 namespace {
 
-void reply_unknown_action(const char *action) {
-    json_header_status("400 Bad Request");
-    std::fputs("{\"ok\":false,\"error\":\"unknown_action\",\"action\":", stdout);
-    json_str(action);
-    std::fputs(",\"supported\":", stdout);
-    write_supported_actions();
-    std::fputs("}\n", stdout);
+void reply_unknown_action(FILE *out, const char *action) {
+    json_header_status(out, "400 Bad Request");
+    std::fputs("{\"ok\":false,\"error\":\"unknown_action\",\"action\":", out);
+    json_str(out, action);
+    std::fputs(",\"supported\":", out);
+    write_supported_actions(out);
+    std::fputs("}\n", out);
 }
 
 }  // namespace
 
-int mode_json(const request &req, command_runner &runner) {
+void mode_json(FILE *out, const request &req, command_runner &runner) {
     char action[kActionSize];
     char cid[kCidSize];
     char op[kOpSize];
@@ -43,9 +43,8 @@ int mode_json(const request &req, command_runner &runner) {
 
     action_handler handler = find_action(action);
     if (!handler) {
-        reply_unknown_action(action);
-        return 0;
+        reply_unknown_action(out, action);
+        return;
     }
-    handler(action_call{req, action, cid, op, usage, rt, runner});
-    return 0;
+    handler(action_call{out, req, action, cid, op, usage, rt, runner});
 }

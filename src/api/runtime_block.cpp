@@ -1,18 +1,16 @@
 #include "api/runtime_block.h"
 
-#include <cstdio>
-
 #include "reply/json_str.h"
 
-void emit_runtime_block(const char *bin, const char *label, int available) {
-    std::fputs("\"runtime\":{\"available\":", stdout);
-    if (available) {
-        std::fputs("true,\"bin\":", stdout);
-        json_str(bin);
-        std::fputs(",\"label\":", stdout);
-        json_str(label);
+void emit_runtime_block(FILE *out, const runtime_selection &rt) {
+    std::fputs("\"runtime\":{\"available\":", out);
+    if (rt.available) {
+        std::fputs("true,\"bin\":", out);
+        json_str(out, rt.bin);
+        std::fputs(",\"label\":", out);
+        json_str(out, rt.label);
     } else {
-        std::fputs("false,\"bin\":\"\",\"label\":\"\"", stdout);
+        std::fputs("false,\"bin\":\"\",\"label\":\"\"", out);
     }
-    std::fputs("}", stdout);
+    std::fputs("}", out);
 }

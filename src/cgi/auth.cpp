@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "cgi/query.h"
+#include "reply/head.h"
 
 namespace {
 
@@ -11,14 +12,10 @@ constexpr size_t kPwdSize = 256;
 
 }  // namespace
 
-const char kAuthRefusal[] =
-    "Status: 401 Unauthorized\r\n"
-    "Content-Type: application/json; charset=utf-8\r\n"
-    "Cache-Control: no-store\r\n"
-    "X-Content-Type-Options: nosniff\r\n"
-    "\r\n"
-    "{\"ok\":false,\"error\":\"invalid node password\"}\n";
-const unsigned kAuthRefusalLen = sizeof kAuthRefusal - 1;
+void reply_auth_refused(FILE *out) {
+    json_header_status(out, "401 Unauthorized");
+    std::fputs("{\"ok\":false,\"error\":\"invalid node password\"}\n", out);
+}
 
 int same_secret(const char *secret, const char *given) {
     const size_t secret_len = std::strlen(secret);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdio>
+
 #include "cgi/request.h"
 
 // 1 when two texts are equal, compared over the whole of `given` without an
@@ -13,6 +15,6 @@ int same_secret(const char *secret, const char *given);
 // of the body).
 int node_auth_ok(const request &req);
 
-// The complete 401 reply that refuses a request without the password.
-extern const char kAuthRefusal[];
-extern const unsigned kAuthRefusalLen;
+// Writes the complete 401 reply that refuses a request without the
+// password.
+void reply_auth_refused(FILE *out);

@@ -10,17 +10,14 @@
 #include <set>
 #include <string>
 
-#include "api/container_table.h"
-#include "../fixtures/fake_runner.h"
 #include "cgi/request.h"
-#include "serve.h"
+#include "fake_runner.h"
+#include "memory_stream.h"
 #include "reply/version.h"
+#include "serve.h"
 #include "utc_text.h"
 
 namespace {
-
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStdout;
 
 const char kBin[] = "/usr/bin/docker";
 const std::string kListing =
@@ -120,9 +117,7 @@ void run_case(const action_case &c) {
     runner.deadline_seconds = c.timeout_seconds;
 
     const time_t from = std::time(nullptr);
-    CaptureStdout();
-    EXPECT_EQ(serve_request(req, runner), 0);
-    const std::string got = GetCapturedStdout();
+    const std::string got = written_by([&](FILE *out) { serve_request(out, req, runner); });
     const time_t to = std::time(nullptr);
 
     EXPECT_EQ(got, with_time(c.want, from, to, got));
