@@ -273,16 +273,17 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     g_body_fd = memfd_create("hullmon-body", 0);
     FUZZ_CHECK(g_body_fd >= 0);
 
-    // Body intake holds back the host's hang-up signals, as a run must; the
-    // fuzzer keeps its own (an interrupt still stops it). The guard's waits
-    // let those signals through all the same.
-    const int kSignals[] = {SIGTERM, SIGHUP, SIGINT, SIGCHLD};
-    struct sigaction saved[4];
+    // main's part: the run's signal handling, which body intake waits
+    // under. The fuzzer keeps its own handlers and mask for the held-back
+    // signals (an interrupt still stops it); the intake's waits let those
+    // signals through all the same.
+    constexpr size_t kHeld = sizeof kHeldSignals / sizeof kHeldSignals[0];
+    struct sigaction saved[kHeld];
     sigset_t mask;
     sigprocmask(SIG_SETMASK, nullptr, &mask);
-    for (int i = 0; i < 4; ++i) sigaction(kSignals[i], nullptr, &saved[i]);
-    hangup_guard();
-    for (int i = 0; i < 4; ++i) sigaction(kSignals[i], &saved[i], nullptr);
+    for (size_t i = 0; i < kHeld; ++i) sigaction(kHeldSignals[i], nullptr, &saved[i]);
+    install_signal_handling();
+    for (size_t i = 0; i < kHeld; ++i) sigaction(kHeldSignals[i], &saved[i], nullptr);
     sigprocmask(SIG_SETMASK, &mask, nullptr);
     return 0;
 }
@@ -591,7 +592,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         FUZZ_CHECK(pwrite(g_body_fd, body.data(), body.size(), 0) == static_cast<ssize_t>(body.size()));
         lseek(g_body_fd, 0, SEEK_SET);
         dup2(g_body_fd, STDIN_FILENO);
-        req.body = read_post_body(optional(f1 & 1, text[kLength]), deadline_after(req.started, req.timeout_seconds));
+        req.body = read_post_body(optional(f1 & 1, text[kLength]), request_deadline(req));
     }
 
     checked_runner runner;

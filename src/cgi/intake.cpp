@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "proc/deadline.h"
 #include "proc/signals.h"
 
 namespace {
@@ -19,7 +18,7 @@ ssize_t read_some(char *buf, size_t n, const deadline &until) {
     for (;;) {
         if (host_hung_up()) return 0;
         pollfd in = {STDIN_FILENO, POLLIN, 0};
-        int ready = guarded_poll(&in, 1, deadline_left_ms(until));
+        int ready = poll_letting_signals_in(&in, 1, deadline_left_ms(until));
         if (ready < 0 && errno == EINTR) continue;
         if (ready == 0) return 0;
         ssize_t got = read(STDIN_FILENO, buf, n);
@@ -41,7 +40,9 @@ int timeout_from_text(const char *text) {
     return static_cast<int>(value);
 }
 
-int is_post_request() {
+deadline request_deadline(const request &req) { return deadline_after(req.started, req.timeout_seconds); }
+
+bool is_post_request() {
     const char *method = std::getenv("REQUEST_METHOD");
     return method && std::strcmp(method, "POST") == 0;
 }
@@ -53,7 +54,6 @@ heap_text read_post_body(const char *content_length, const deadline &until) {
     const long keep = announced < kMaxBody ? announced : kMaxBody;
     const long total = announced < kMaxDrain ? announced : kMaxDrain;
 
-    hangup_guard();
     heap_text kept(static_cast<char *>(std::malloc(static_cast<size_t>(keep) + 1)));
     char *const body = kept.get();
     // Straight from the descriptor: stdio would read ahead past the
@@ -99,7 +99,5 @@ void read_request(request *req) {
     req->host = std::getenv("HTTP_HOST");
     req->timeout_seconds = timeout_from_text(std::getenv("HULLMON_TIMEOUT"));
 
-    req->body = req->is_post
-                    ? read_post_body(std::getenv("CONTENT_LENGTH"), deadline_after(req->started, req->timeout_seconds))
-                    : nullptr;
+    if (req->is_post) req->body = read_post_body(std::getenv("CONTENT_LENGTH"), request_deadline(*req));
 }

@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <initializer_list>
 #include <utility>
 
 #include "proc/signals.h"
@@ -54,7 +53,8 @@ pid_t start(const char *command, int *read_fd) {
     // shell (a tool writing into a closed pipe would spin on errors).
     sigset_t defaults;
     sigemptyset(&defaults);
-    for (int sig : {SIGPIPE, SIGTERM, SIGHUP, SIGINT, SIGCHLD}) sigaddset(&defaults, sig);
+    sigaddset(&defaults, SIGPIPE);
+    for (int sig : kHeldSignals) sigaddset(&defaults, sig);
     sigset_t none;
     sigemptyset(&none);
     posix_spawnattr_setsigdefault(&attr, &defaults);
@@ -157,7 +157,6 @@ int exit_status_of(int wait_status) {
 
 void process_runner::run(const char *const *commands, command_output *out, int count) {
     if (count > kMaxCommands) count = kMaxCommands;
-    hangup_guard();
 
     child kids[kMaxCommands];
     for (int i = 0; i < count; ++i) {
@@ -194,7 +193,7 @@ void process_runner::run(const char *const *commands, command_output *out, int c
             fds[n] = {kids[i].fd, POLLIN, 0};
             owner[n++] = i;
         }
-        int ready = guarded_poll(fds, n, wait_ms);
+        int ready = poll_letting_signals_in(fds, n, wait_ms);
         if (take_child_exited()) collect_exited(kids, count);
         if (ready <= 0) continue;
         for (nfds_t k = 0; k < n; ++k)

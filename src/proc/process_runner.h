@@ -17,10 +17,11 @@
 //   - the deadline passes: SIGTERM to each unfinished group, SIGKILL one
 //     second later; such a command reports status 124 and its text ends
 //     with the line "hullmon: timed out after N s";
-//   - the host hangs up (see hangup.h): SIGKILL to each unfinished group;
+//   - the host hangs up (see signals.h): SIGKILL to each unfinished group;
 //   - output that cannot be held: SIGKILL to that group, status -1, no text.
 // In every case each process of each group has been collected before run
-// returns.
+// returns. Waits rely on the signal handling of signals.h: install it
+// before the first run.
 class process_runner : public command_runner {
 public:
     explicit process_runner(const deadline &until) : until_(until) {}

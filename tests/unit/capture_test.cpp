@@ -11,6 +11,7 @@
 
 #include "proc/capture.h"
 #include "proc/process_runner.h"
+#include "proc/signals.h"
 
 namespace {
 
@@ -20,8 +21,14 @@ struct captured {
     int status;
 };
 
+// The runner waits under the run's signal handling, as main sets it up.
+process_runner runner_until(int seconds) {
+    install_signal_handling();
+    return process_runner(deadline_after(monotonic_now(), seconds));
+}
+
 captured capture(const std::string &command) {
-    process_runner runner(deadline_after(monotonic_now(), 0));
+    process_runner runner = runner_until(0);
     const char *commands[] = {command.c_str()};
     command_output out;
     out.status = 12345;
@@ -132,7 +139,7 @@ TEST(ProcessRunner, RunsAnActionsCommandsTogether) {
     const std::string makes = "touch '" + flag + "'; echo second";
     const char *commands[] = {waits.c_str(), makes.c_str()};
     command_output out[2];
-    process_runner runner(deadline_after(monotonic_now(), 10));
+    process_runner runner = runner_until(10);
     runner.run(commands, out, 2);
     EXPECT_EQ(out[0].status, 0);
     EXPECT_STREQ(out[0].text.get(), "first\n");
