@@ -42,19 +42,19 @@
 #include <vector>
 
 #include "api/action.h"
-#include "proc/capture.h"
 #include "api/container_table.h"
-#include "fake_runner.h"
-#include "proc/deadline.h"
-#include "proc/signals.h"
 #include "cgi/intake.h"
 #include "cgi/query.h"
 #include "cgi/request.h"
-#include "serve.h"
+#include "fake_runner.h"
 #include "fuzz_support.h"
 #include "memory_stream.h"
 #include "page/page_blobs.h"
+#include "proc/capture.h"
+#include "proc/deadline.h"
+#include "proc/signals.h"
 #include "reply/head.h"
+#include "serve.h"
 
 namespace {
 

@@ -3,11 +3,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "reply/json_str.h"
 #include "api/control.h"
 #include "api/info.h"
 #include "api/list.h"
 #include "api/logs.h"
+#include "reply/json_str.h"
 
 const action_entry kActions[] = {
     {"list", action_list},

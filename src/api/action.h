@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
+#include "api/runtime.h"
 #include "cgi/request.h"
 #include "proc/runner.h"
-#include "api/runtime.h"
 
 // Parameter buffers, terminator included: a value keeps at most size - 1
 // encoded characters.

@@ -3,12 +3,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "api/cid.h"
+#include "api/runtime_missing.h"
 #include "cgi/origin.h"
 #include "reply/head.h"
 #include "reply/json_str.h"
 #include "reply/utc_now.h"
-#include "api/cid.h"
-#include "api/runtime_missing.h"
 
 namespace {
 

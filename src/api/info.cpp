@@ -4,12 +4,12 @@
 
 #include <cstdio>
 
-#include "reply/version.h"
+#include "api/control.h"
+#include "api/runtime_block.h"
 #include "reply/head.h"
 #include "reply/json_str.h"
-#include "api/runtime_block.h"
 #include "reply/utc_now.h"
-#include "api/control.h"
+#include "reply/version.h"
 
 void action_info(const action_call &call) {
     FILE *const out = call.out;

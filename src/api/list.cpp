@@ -3,12 +3,12 @@
 #include <cstdio>
 #include <cstring>
 
-#include "reply/version.h"
+#include "api/container_table.h"
+#include "api/runtime_block.h"
 #include "reply/head.h"
 #include "reply/json_str.h"
-#include "api/runtime_block.h"
 #include "reply/utc_now.h"
-#include "api/container_table.h"
+#include "reply/version.h"
 
 namespace {
 

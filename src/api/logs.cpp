@@ -3,11 +3,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "reply/head.h"
-#include "reply/json_str.h"
 #include "api/cid.h"
 #include "api/fields.h"
 #include "api/runtime_missing.h"
+#include "reply/head.h"
+#include "reply/json_str.h"
 
 void next_log_element(const char **pos, char *line) { next_line(pos, line, kLogLineMax); }
 

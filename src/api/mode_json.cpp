@@ -2,11 +2,11 @@
 
 #include <cstdio>
 
+#include "api/action.h"
+#include "api/runtime.h"
 #include "cgi/query.h"
 #include "reply/head.h"
 #include "reply/json_str.h"
-#include "api/action.h"
-#include "api/runtime.h"
 
 namespace {
 

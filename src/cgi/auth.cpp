@@ -17,7 +17,7 @@ void reply_auth_refused(FILE *out) {
     std::fputs("{\"ok\":false,\"error\":\"invalid node password\"}\n", out);
 }
 
-int same_secret(const char *secret, const char *given) {
+bool same_secret(const char *secret, const char *given) {
     const size_t secret_len = std::strlen(secret);
     const size_t given_len = std::strlen(given);
     // Every byte of the guess is looked at; the secret is read cyclically
@@ -30,11 +30,11 @@ int same_secret(const char *secret, const char *given) {
     return diff == 0;
 }
 
-int node_auth_ok(const request &req) {
+bool node_auth_ok(const request &req) {
     const char *password = req.password;
-    if (!password || !*password) return 1;
+    if (!password || !*password) return true;
 
-    if (req.header_password && same_secret(password, req.header_password)) return 1;
+    if (req.header_password && same_secret(password, req.header_password)) return true;
 
     if (req.authorization) {
         const char *p = req.authorization;
@@ -42,13 +42,13 @@ int node_auth_ok(const request &req) {
         if (std::strncmp(p, "Bearer ", 7) == 0) {
             p += 7;
             while (*p == ' ') ++p;
-            if (same_secret(password, p)) return 1;
+            if (same_secret(password, p)) return true;
         }
     }
 
     if (req.query_set) {
         char pwd[kPwdSize];
-        if (get_query_val(req.query, "pwd", pwd, sizeof pwd) && same_secret(password, pwd)) return 1;
+        if (get_query_val(req.query, "pwd", pwd, sizeof pwd) && same_secret(password, pwd)) return true;
     }
-    return 0;
+    return false;
 }

@@ -60,10 +60,10 @@ TEST(GetQueryVal, SegmentsCutsAndEscapes) {
 
 TEST(GetQueryVal, NullAndEmptyTextLeaveEmptyResult) {
     char out[8] = "junk";
-    EXPECT_EQ(get_query_val(nullptr, "a", out, sizeof out), 0);
+    EXPECT_FALSE(get_query_val(nullptr, "a", out, sizeof out));
     EXPECT_STREQ(out, "");
     std::strcpy(out, "junk");
-    EXPECT_EQ(get_query_val("", "a", out, sizeof out), 0);
+    EXPECT_FALSE(get_query_val("", "a", out, sizeof out));
     EXPECT_STREQ(out, "");
 }
 

@@ -115,7 +115,7 @@ TEST(FormatUtc, AgreesWithTheCLibrary) {
                               951868800,  1078012800, 4107542400, 4107628800, 1798761599, 253402300799};
     char out[kUtcTextSize];
     for (time_t t : moments) {
-        ASSERT_EQ(format_utc(t, out), 1) << t;
+        ASSERT_TRUE(format_utc(t, out)) << t;
         EXPECT_EQ(std::string(out), libc_utc(t)) << t;
     }
     // Every day's last second from 1970 to 2200.
@@ -127,8 +127,8 @@ TEST(FormatUtc, AgreesWithTheCLibrary) {
 
 TEST(FormatUtc, OutsideTheRangeWritesNothing) {
     char out[kUtcTextSize] = "untouched";
-    EXPECT_EQ(format_utc(-1, out), 0);
-    EXPECT_EQ(format_utc(253402300800, out), 0);  // year 10000
+    EXPECT_FALSE(format_utc(-1, out));
+    EXPECT_FALSE(format_utc(253402300800, out));  // year 10000
     EXPECT_STREQ(out, "untouched");
 }
 
