@@ -351,10 +351,11 @@ params gather(const request &req) {
     get_query_val(req.query, "action", action, sizeof action);
     get_query_val(req.query, "cid", cid, sizeof cid);
     get_query_val(req.query, "op", op, sizeof op);
-    if (req.body && *req.body) {
-        if (!action[0]) get_query_val(req.body, "action", action, sizeof action);
-        if (!cid[0]) get_query_val(req.body, "cid", cid, sizeof cid);
-        if (!op[0]) get_query_val(req.body, "op", op, sizeof op);
+    const char *body = req.body.get();
+    if (body && *body) {
+        if (!action[0]) get_query_val(body, "action", action, sizeof action);
+        if (!cid[0]) get_query_val(body, "cid", cid, sizeof cid);
+        if (!op[0]) get_query_val(body, "op", op, sizeof op);
     }
     return {action, cid, op};
 }
