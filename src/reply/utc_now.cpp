@@ -17,7 +17,7 @@ void put_digits(char *at, long value, int width) {
 // The calendar breakdown of a time from 1970 up to the end of year 9999,
 // done by arithmetic: gmtime would first load the node's time zone file,
 // which costs a file read and heap blocks on every request for a result
-// UTC never needs. Returns 0 outside that range.
+// UTC never needs. Returns false outside that range.
 bool format_utc(std::time_t now, char *out) {
     if (now < 0) return false;
     const long long days = now / 86400;
