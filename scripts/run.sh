@@ -13,8 +13,9 @@
 #
 # The node's own runtime is used when the one hullmon selects (as its info
 # action reports it: DOCKER_BIN, else docker, else podman on PATH) answers
-# its own `info` command and holds at least one container; otherwise the bundled sandbox (scripts/sandbox.sh) is
-# started with sample containers in every state, and stopped again on exit.
+# its own `info` command and holds at least one container; otherwise the
+# bundled sandbox (scripts/sandbox.sh) is started with sample containers in
+# every state, and stopped again on exit.
 # SANDBOX=docker starts a real Docker Engine (Debian's dockerd) with its data
 # under the build folder instead, with the same samples, reached through
 # Debian's docker client; on exit the engine stops and its files go.
