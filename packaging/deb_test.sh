@@ -25,7 +25,9 @@ fail() {
 }
 
 deb=$("$here/packaging/deb.sh" "$build" | tail -n 1)
-version=$(sed -n 's/^project(hullmon VERSION \([0-9.]*\).*/\1/p' "$here/CMakeLists.txt")
+# The version as the program that deb.sh built says it (from project());
+# the packed program must say the same.
+version=$("$build/hullmon" --version)
 arch=$(dpkg --print-architecture)
 [ "$(basename "$deb")" = "hullmon_${version}_${arch}.deb" ] || fail "package name: $deb"
 echo "ok   $(basename "$deb")"
