@@ -236,7 +236,7 @@ await runChecks("setup", async () => {
   // ------------------------------------------------------------ refusals
 
   await check("sudo: escapes are refused as www-data, and the engine's containers and images stay the same", async () => {
-    const state = () => [docker("ps", "-a", "--no-trunc", "--format", "{{.ID}} {{.Names}} {{.State}} {{.RunningFor}}"),
+    const state = () => [docker("ps", "-a", "--no-trunc", "--format", "{{.ID}} {{.Names}} {{.State}} {{.CreatedAt}}"),
       docker("images", "-q", "--no-trunc")];
     const before = state();
     const H = ["-H", HOST];
