@@ -2,25 +2,34 @@
 BUILD ?= build
 JOBS ?= 2
 
-.PHONY: all build test run bench fuzz deb clean
+.PHONY: all deps build test run bench fuzz deb clean
 
 all: build
+
+# The Debian packages that building and unit-testing need, where missing
+# (scripts/deps.sh). `make test`, `make run`, `make bench` and `make deb`
+# run it first; `make build` does not, so a rebuild never waits for apt.
+deps:
+	./scripts/deps.sh
 
 # The program as shipped: a statically linked release build without the
 # tests, the one `make run`, `cmake --install build` and `make bench` use.
 # The tests build their own (scripts/test.sh, in build-test/).
 build:
-	./scripts/deps.sh
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DHULLMON_TESTS=OFF
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DHULLMON_TESTS=OFF -DHULLMON_STATIC=ON
 	cmake --build $(BUILD) -j$(JOBS)
 
+# scripts/test.sh installs what the tests need, then builds and runs them.
 test:
 	./scripts/test.sh
 
-run: build
+# deps before build, also under make -j.
+run: deps
+	@$(MAKE) --no-print-directory build
 	./scripts/run.sh $(BUILD)/hullmon
 
-bench: build
+bench: deps
+	@$(MAKE) --no-print-directory build
 	BENCH_PROGRAM=$(abspath $(BUILD))/hullmon ./bench/run.sh
 
 fuzz:
@@ -28,8 +37,7 @@ fuzz:
 
 # The Debian package build-deb/hullmon_<version>_<arch>.deb: the same
 # statically linked program, the guides and the site files (packaging/).
-deb:
-	./scripts/deps.sh
+deb: deps
 	./packaging/deb.sh build-deb
 
 clean:

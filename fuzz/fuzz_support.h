@@ -1,10 +1,7 @@
-// Helpers shared by the fuzz harnesses: catching what a writer sends to
-// standard output, and a strict reader for the JSON the replies carry.
+// Helpers shared by the fuzz harnesses: a check that stops the run, and a
+// strict reader for the JSON the replies carry. The harnesses hand the
+// writers a memory stream (tests/fixtures/memory_stream.h) to write to.
 #pragma once
-
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -21,45 +18,6 @@
             std::abort();                                                                   \
         }                                                                                   \
     } while (0)
-
-// Points stdout at a stream over an in-memory file for the duration of one
-// call, so the writers under test send their bytes here instead of to the
-// terminal. A real file stream (not open_memstream) so that the program may
-// set its own buffer on it, as its entry point does.
-class stdout_capture {
-public:
-    stdout_capture() {
-        static int fd = memfd_create("hullmon-stdout", 0);
-        FUZZ_CHECK(fd >= 0);
-        fd_ = fd;
-        FUZZ_CHECK(ftruncate(fd_, 0) == 0);
-        lseek(fd_, 0, SEEK_SET);
-        saved_ = stdout;
-        file_ = fdopen(dup(fd_), "w");
-        FUZZ_CHECK(file_ != nullptr);
-        stdout = file_;
-    }
-    // Ends the capture and returns everything written.
-    std::string finish() {
-        if (!file_) return text_;
-        std::fflush(stdout);
-        stdout = saved_;
-        std::fclose(file_);
-        file_ = nullptr;
-        struct stat st;
-        FUZZ_CHECK(fstat(fd_, &st) == 0);
-        text_.resize(static_cast<size_t>(st.st_size));
-        if (!text_.empty()) FUZZ_CHECK(pread(fd_, &text_[0], text_.size(), 0) == static_cast<ssize_t>(text_.size()));
-        return text_;
-    }
-    ~stdout_capture() { finish(); }
-
-private:
-    int fd_ = -1;
-    FILE *saved_ = nullptr;
-    FILE *file_ = nullptr;
-    std::string text_;
-};
 
 struct json_value {
     enum kind_t { kNull, kBool, kNumber, kString, kArray, kObject } kind = kNull;

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "front/query.h"
+#include "cgi/query.h"
 #include "fuzz_support.h"
 
 namespace {
@@ -69,13 +69,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     char *out = static_cast<char *>(std::malloc(out_size));
     std::memset(out, 'X', out_size);
 
-    int found = get_query_val(null_text ? nullptr : text_copy, name.c_str(), out, out_size);
+    const bool found = get_query_val(null_text ? nullptr : text_copy, name.c_str(), out, out_size);
 
     FUZZ_CHECK(std::memchr(out, '\0', out_size) != nullptr);
     FUZZ_CHECK(std::strcmp(text_copy, text.c_str()) == 0);  // the text is never changed
     std::string raw, decoded;
     bool want = !null_text && expected_value(text, name, out_size, raw, decoded);
-    FUZZ_CHECK(found == (want ? 1 : 0));
+    FUZZ_CHECK(found == want);
     if (!found) {
         FUZZ_CHECK(out[0] == '\0');
     } else {

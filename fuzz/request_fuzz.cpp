@@ -42,18 +42,19 @@
 #include <vector>
 
 #include "api/action.h"
-#include "api/capture.h"
 #include "api/container_table.h"
+#include "cgi/intake.h"
+#include "cgi/query.h"
+#include "cgi/request.h"
 #include "fake_runner.h"
-#include "front/deadline.h"
-#include "front/hangup.h"
-#include "front/intake.h"
-#include "front/query.h"
-#include "front/request.h"
-#include "front/serve.h"
 #include "fuzz_support.h"
+#include "memory_stream.h"
 #include "page/page_blobs.h"
+#include "proc/capture.h"
+#include "proc/deadline.h"
+#include "proc/signals.h"
 #include "reply/head.h"
+#include "serve.h"
 
 namespace {
 
@@ -272,16 +273,17 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     g_body_fd = memfd_create("hullmon-body", 0);
     FUZZ_CHECK(g_body_fd >= 0);
 
-    // Body intake holds back the host's hang-up signals, as a run must; the
-    // fuzzer keeps its own (an interrupt still stops it). The guard's waits
-    // let those signals through all the same.
-    const int kSignals[] = {SIGTERM, SIGHUP, SIGINT, SIGCHLD};
-    struct sigaction saved[4];
+    // main's part: the run's signal handling, which body intake waits
+    // under. The fuzzer keeps its own handlers and mask for the held-back
+    // signals (an interrupt still stops it); the intake's waits let those
+    // signals through all the same.
+    constexpr size_t kHeld = sizeof kHeldSignals / sizeof kHeldSignals[0];
+    struct sigaction saved[kHeld];
     sigset_t mask;
     sigprocmask(SIG_SETMASK, nullptr, &mask);
-    for (int i = 0; i < 4; ++i) sigaction(kSignals[i], nullptr, &saved[i]);
-    hangup_guard();
-    for (int i = 0; i < 4; ++i) sigaction(kSignals[i], &saved[i], nullptr);
+    for (size_t i = 0; i < kHeld; ++i) sigaction(kHeldSignals[i], nullptr, &saved[i]);
+    install_signal_handling();
+    for (size_t i = 0; i < kHeld; ++i) sigaction(kHeldSignals[i], &saved[i], nullptr);
     sigprocmask(SIG_SETMASK, &mask, nullptr);
     return 0;
 }
@@ -291,11 +293,11 @@ namespace {
 const char kRefusal[] =
     "Status: 401 Unauthorized\r\nContent-Type: application/json; charset=utf-8\r\nCache-Control: no-store\r\n"
     "X-Content-Type-Options: nosniff\r\n\r\n{\"ok\":false,\"error\":\"invalid node password\"}\n";
-const char kHtmlHead[] =
+const char kPageHead[] =
     "Content-Type: text/html; charset=utf-8\r\nCache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\n\r\n";
 
 std::string page(bool embedded) {
-    std::string p = kHtmlHead;
+    std::string p = kPageHead;
     p.append(reinterpret_cast<const char *>(kPageBeforeBackLink), kPageBeforeBackLinkSize);
     if (!embedded) p.append(reinterpret_cast<const char *>(kPageBackLink), kPageBackLinkSize);
     p.append(reinterpret_cast<const char *>(kPageAfterBackLink), kPageAfterBackLinkSize);
@@ -349,10 +351,11 @@ params gather(const request &req) {
     get_query_val(req.query, "action", action, sizeof action);
     get_query_val(req.query, "cid", cid, sizeof cid);
     get_query_val(req.query, "op", op, sizeof op);
-    if (req.body && *req.body) {
-        if (!action[0]) get_query_val(req.body, "action", action, sizeof action);
-        if (!cid[0]) get_query_val(req.body, "cid", cid, sizeof cid);
-        if (!op[0]) get_query_val(req.body, "op", op, sizeof op);
+    const char *body = req.body.get();
+    if (body && *body) {
+        if (!action[0]) get_query_val(body, "action", action, sizeof action);
+        if (!cid[0]) get_query_val(body, "cid", cid, sizeof cid);
+        if (!op[0]) get_query_val(body, "op", op, sizeof op);
     }
     return {action, cid, op};
 }
@@ -590,7 +593,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         FUZZ_CHECK(pwrite(g_body_fd, body.data(), body.size(), 0) == static_cast<ssize_t>(body.size()));
         lseek(g_body_fd, 0, SEEK_SET);
         dup2(g_body_fd, STDIN_FILENO);
-        req.body = read_post_body(optional(f1 & 1, text[kLength]), deadline_after(req.started, req.timeout_seconds));
+        req.body = read_post_body(optional(f1 & 1, text[kLength]), request_deadline(req));
     }
 
     checked_runner runner;
@@ -606,12 +609,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         r.hangs = hangs(verb);
     }
 
-    std::string out;
-    {
-        stdout_capture cap;
-        FUZZ_CHECK(serve_request(req, runner) == 0);
-        out = cap.finish();
-    }
+    const std::string out = written_by([&](FILE *stream) { serve_request(stream, req, runner); });
     // For reading a kept input's reply: REQUEST_FUZZ_SHOW=1 request_fuzz FILE
     static const bool show = std::getenv("REQUEST_FUZZ_SHOW") != nullptr;
     if (show) {
@@ -619,6 +617,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         std::fwrite(out.data(), 1, out.size(), stderr);
     }
     check_reply(out, req, runner);
-    std::free(req.body);
     return 0;
 }

@@ -44,8 +44,16 @@ if [ "$mode" = short ]; then
 else
     ./fuzz/setup.sh
 fi
-cmake -S fuzz -B "$BUILD" -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null
-cmake --build "$BUILD" -j2 >/dev/null
+# The main build with HULLMON_FUZZ: the harnesses over the program's own
+# libraries. A folder once configured from another source tree (fuzz/ was a
+# project of its own) is configured afresh.
+if [ -f "$BUILD/CMakeCache.txt" ] && ! grep -qx "CMAKE_HOME_DIRECTORY:INTERNAL=$PWD" "$BUILD/CMakeCache.txt"; then
+    rm -rf "$BUILD/CMakeCache.txt" "$BUILD/CMakeFiles"
+fi
+cmake -S . -B "$BUILD" -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=Debug \
+    -DHULLMON_FUZZ=ON -DHULLMON_TESTS=OFF >/dev/null
+# shellcheck disable=SC2086 # one word per harness
+cmake --build "$BUILD" -j2 --target $HARNESSES >/dev/null
 
 max_len() {
     case $1 in
@@ -64,7 +72,7 @@ for h in $HARNESSES; do
         echo "== $h: replaying $(echo "$kept" | wc -l) kept input(s)"
         # Whole files: a length limit would cut them.
         # shellcheck disable=SC2086
-        if ! "$BUILD/$h" $kept >"$BUILD/$h.replay.log" 2>&1; then
+        if ! "$BUILD/fuzz/$h" $kept >"$BUILD/$h.replay.log" 2>&1; then
             echo "$h: a kept input still fails, see $BUILD/$h.replay.log"
             failed="$failed $h"
             continue
@@ -81,7 +89,7 @@ for h in $HARNESSES; do
     fi
     mkdir -p "$corpus"
     echo "== $h: fuzzing for ${seconds}s"
-    if "$BUILD/$h" "$@" -max_total_time="$seconds" "$corpus" "fuzz/corpus/$h" >"$BUILD/$h.log" 2>&1; then
+    if "$BUILD/fuzz/$h" "$@" -max_total_time="$seconds" "$corpus" "fuzz/corpus/$h" >"$BUILD/$h.log" 2>&1; then
         grep -E 'stat::number_of_executed_units|DONE' "$BUILD/$h.log" | sed "s/^/   /"
     else
         echo "$h: fault found, input kept in $regressions/; log: $BUILD/$h.log"

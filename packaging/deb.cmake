@@ -51,7 +51,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION web)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "docker.io | podman")
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "apache2 | nginx | lighttpd")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "apache2 | nginx | lighttpd, sudo")
 # Linked statically: nothing to depend on.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
 include(CPack)

@@ -11,10 +11,11 @@
 #   SANDBOX         1: always use the bundled sandbox (podman); docker: the
 #                   sandbox's own Docker Engine; 0: never; unset: choose
 #
-# The node's own runtime is used when the one hullmon would select (DOCKER_BIN,
-# else docker, else podman on PATH) answers its `info` command and holds at
-# least one container; otherwise the bundled sandbox (scripts/sandbox.sh) is
-# started with sample containers in every state, and stopped again on exit.
+# The node's own runtime is used when the one hullmon selects (as its info
+# action reports it: DOCKER_BIN, else docker, else podman on PATH) answers
+# its own `info` command and holds at least one container; otherwise the
+# bundled sandbox (scripts/sandbox.sh) is started with sample containers in
+# every state, and stopped again on exit.
 # SANDBOX=docker starts a real Docker Engine (Debian's dockerd) with its data
 # under the build folder instead, with the same samples, reached through
 # Debian's docker client; on exit the engine stops and its files go.
@@ -72,15 +73,10 @@ trap 'exit 0' INT   # Ctrl-C is the normal way to stop
 trap 'exit 143' TERM
 trap 'exit 129' HUP   # the terminal was closed
 
-# The runtime hullmon itself would select, by the same rule.
-node_rt=""
-if [ -n "${DOCKER_BIN:-}" ]; then
-    node_rt=$DOCKER_BIN
-elif command -v docker >/dev/null 2>&1; then
-    node_rt=docker
-elif command -v podman >/dev/null 2>&1; then
-    node_rt=podman
-fi
+# The runtime hullmon itself selects here: its info action names it
+# ("runtime":{"available":true,"bin":...}), so the rule has one home.
+node_rt=$(QUERY_STRING=action=info HTTP_X_KELM_PASSWORD=${KELM_PASSWORD:-} "$hullmon" |
+    sed -n 's/.*"runtime":{"available":true,"bin":"\([^"\\]*\)".*/\1/p')
 
 use_sandbox=1
 why="no docker or podman on this node"

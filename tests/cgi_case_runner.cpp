@@ -65,7 +65,7 @@
 #include <string>
 #include <vector>
 
-#include "front/version.h"
+#include "reply/version.h"
 #include "unit/utc_text.h"
 
 namespace {

@@ -1,13 +1,13 @@
-#include "action.h"
+#include "api/action.h"
 
 #include <cstdio>
 #include <cstring>
 
-#include "../reply/json_str.h"
-#include "control.h"
-#include "info.h"
-#include "list.h"
-#include "logs.h"
+#include "api/control.h"
+#include "api/info.h"
+#include "api/list.h"
+#include "api/logs.h"
+#include "reply/json_str.h"
 
 const action_entry kActions[] = {
     {"list", action_list},
@@ -17,13 +17,13 @@ const action_entry kActions[] = {
 };
 const int kActionCount = sizeof kActions / sizeof kActions[0];
 
-void write_supported_actions() {
-    std::putc('[', stdout);
+void write_supported_actions(FILE *out) {
+    std::putc('[', out);
     for (int i = 0; i < kActionCount; ++i) {
-        if (i) std::putc(',', stdout);
-        json_str(kActions[i].name);
+        if (i) std::putc(',', out);
+        json_str(out, kActions[i].name);
     }
-    std::putc(']', stdout);
+    std::putc(']', out);
 }
 
 action_handler find_action(const char *name) {

@@ -1,8 +1,10 @@
 #pragma once
 
-#include "../front/request.h"
-#include "runner.h"
-#include "runtime.h"
+#include <cstdio>
+
+#include "api/runtime.h"
+#include "cgi/request.h"
+#include "proc/runner.h"
 
 // Parameter buffers, terminator included: a value keeps at most size - 1
 // encoded characters.
@@ -10,11 +12,15 @@ constexpr unsigned kActionSize = 64;
 constexpr unsigned kCidSize = 192;
 constexpr unsigned kOpSize = 32;
 constexpr unsigned kUsageSize = 8;
+// Capacity of the command lines the actions build, terminator included.
+constexpr unsigned kCommandSize = 1024;
 
-// One JSON request as an action sees it: the request, its parameters (the
-// query text's, the body filling what it lacks; empty when missing), the
-// runtime chosen for it and the runner of its commands.
+// One JSON request as an action sees it: the stream its reply goes to, the
+// request, its parameters (the query text's, the body filling what it
+// lacks; empty when missing), the runtime chosen for it and the runner of
+// its commands.
 struct action_call {
+    FILE *out;
     const request &req;
     const char *action;
     const char *cid;
@@ -24,7 +30,7 @@ struct action_call {
     command_runner &runner;
 };
 
-// An action writes exactly one complete reply on standard output.
+// An action writes exactly one complete reply to call.out.
 using action_handler = void (*)(const action_call &call);
 
 struct action_entry {
@@ -38,7 +44,7 @@ extern const action_entry kActions[];
 extern const int kActionCount;
 
 // Writes the "supported" array of action names: ["list","info",...].
-void write_supported_actions();
+void write_supported_actions(FILE *out);
 
 // The handler for `name` (compared exactly), the listing for the empty
 // name, or null for an unknown action.

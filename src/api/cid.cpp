@@ -1,4 +1,4 @@
-#include "cid.h"
+#include "api/cid.h"
 
 namespace {
 
@@ -9,11 +9,11 @@ bool cid_char(unsigned char c) {
 
 }  // namespace
 
-int valid_cid(const char *cid) {
-    if (!cid[0] || cid[0] == '-' || cid[0] == '.') return 0;
+bool valid_cid(const char *cid) {
+    if (!cid[0] || cid[0] == '-' || cid[0] == '.') return false;
     unsigned n = 0;
     for (const unsigned char *p = reinterpret_cast<const unsigned char *>(cid); *p; ++p) {
-        if (++n > kMaxCidLength || !cid_char(*p)) return 0;
+        if (++n > kMaxCidLength || !cid_char(*p)) return false;
     }
-    return 1;
+    return true;
 }

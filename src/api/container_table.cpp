@@ -1,4 +1,4 @@
-#include "container_table.h"
+#include "api/container_table.h"
 
 #include <algorithm>
 #include <cstring>
@@ -6,8 +6,8 @@
 #include <optional>
 #include <vector>
 
-#include "fields.h"
-#include "state_word.h"
+#include "api/fields.h"
+#include "api/state_word.h"
 
 namespace {
 

@@ -1,6 +1,8 @@
 #pragma once
 
-#include "action.h"
+#include <cstdio>
+
+#include "api/action.h"
 
 // The control action. Checks, in this order, each with its own refusal:
 // POST only (405); a request made by a page of another origin (403, see
@@ -11,4 +13,4 @@ void action_control(const action_call &call);
 
 // Writes the array of operations the control action accepts:
 // ["start","stop","restart"].
-void write_control_ops();
+void write_control_ops(FILE *out);

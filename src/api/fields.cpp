@@ -1,4 +1,4 @@
-#include "fields.h"
+#include "api/fields.h"
 
 #include <cstring>
 

@@ -1,29 +1,30 @@
-#include "info.h"
+#include "api/info.h"
 
 #include <unistd.h>
 
 #include <cstdio>
 
-#include "front/version.h"
-#include "../reply/head.h"
-#include "../reply/json_str.h"
-#include "../reply/runtime_block.h"
-#include "../reply/utc_now.h"
-#include "control.h"
+#include "api/control.h"
+#include "api/runtime_block.h"
+#include "reply/head.h"
+#include "reply/json_str.h"
+#include "reply/utc_now.h"
+#include "reply/version.h"
 
 void action_info(const action_call &call) {
+    FILE *const out = call.out;
     char utc[kUtcTextSize];
     utc_now(utc);
-    json_header();
+    json_header(out);
     std::fputs("{\"ok\":true,\"action\":\"info\",\"plugin\":\"hullmon\",\"slug\":\"docker\",\"version\":\"" HULLMON_VERSION "\",",
-               stdout);
-    emit_runtime_block(call.rt.bin, call.rt.label, call.rt.available);
-    std::fprintf(stdout, ",\"pid\":%ld", static_cast<long>(getpid()));
-    std::fputs(",\"utc\":", stdout);
-    json_str(utc);
-    std::fputs(",\"supported\":", stdout);
-    write_supported_actions();
-    std::fputs(",\"control\":{\"method\":\"POST\",\"ops\":", stdout);
-    write_control_ops();
-    std::fputs("}}\n", stdout);
+               out);
+    emit_runtime_block(out, call.rt);
+    std::fprintf(out, ",\"pid\":%ld", static_cast<long>(getpid()));
+    std::fputs(",\"utc\":", out);
+    json_str(out, utc);
+    std::fputs(",\"supported\":", out);
+    write_supported_actions(out);
+    std::fputs(",\"control\":{\"method\":\"POST\",\"ops\":", out);
+    write_control_ops(out);
+    std::fputs("}}\n", out);
 }

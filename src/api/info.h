@@ -1,6 +1,6 @@
 #pragma once
 
-#include "action.h"
+#include "api/action.h"
 
 // The info action: the plugin, the runtime chosen for this request, the
 // process id, the time, and what the API supports. Never runs a command;

@@ -1,16 +1,14 @@
-#include "list.h"
+#include "api/list.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
-#include "front/version.h"
-#include "../reply/head.h"
-#include "../reply/json_str.h"
-#include "../reply/runtime_block.h"
-#include "../reply/utc_now.h"
-#include "capture.h"
-#include "container_table.h"
+#include "api/container_table.h"
+#include "api/runtime_block.h"
+#include "reply/head.h"
+#include "reply/json_str.h"
+#include "reply/utc_now.h"
+#include "reply/version.h"
 
 namespace {
 
@@ -20,7 +18,7 @@ const char kUsageFormat[] = "'%s' stats --no-stream --format '{{.ID}}|{{.CPUPerc
 
 // One container's members in reply order; "short" repeats the whole id
 // (the page cuts it for display).
-void write_row(const container_entry &row) {
+void write_row(FILE *out, const container_entry &row) {
     const struct {
         const char *key;
         const char *value;
@@ -30,18 +28,24 @@ void write_row(const container_entry &row) {
         {",\"ports\":", row.ports},    {",\"cpu\":", row.cpu},     {",\"mem\":", row.mem},
     };
     for (const auto &m : members) {
-        std::fputs(m.key, stdout);
-        json_str(m.value);
+        std::fputs(m.key, out);
+        json_str(out, m.value);
     }
-    std::putc('}', stdout);
+    std::putc('}', out);
 }
 
 }  // namespace
 
 void action_list(const action_call &call) {
+    FILE *const out = call.out;
     const runtime_selection &rt = call.rt;
-    command_output listing = {nullptr, 0};
-    command_output usage = {nullptr, 0};
+    // The listing's output and the usage command's; a command that does
+    // not run leaves no text and status 0.
+    command_output outputs[kMaxCommands];
+    command_output &listing = outputs[0];
+    command_output &usage = outputs[1];
+    listing.status = 0;
+    usage.status = 0;
     container_table table;
     bool rows_held = true;
 
@@ -57,50 +61,44 @@ void action_list(const action_call &call) {
         std::snprintf(listing_command, sizeof listing_command, kListingFormat, rt.bin);
         std::snprintf(usage_command, sizeof usage_command, kUsageFormat, rt.bin);
         const char *commands[] = {listing_command, usage_command};
-        command_output outputs[2] = {{nullptr, 0}, {nullptr, 0}};
         call.runner.run(commands, outputs, with_usage ? 2 : 1);
-        listing = outputs[0];
-        usage = outputs[1];
         // Rows that cannot all be held leave no data to vouch for, like
         // a listing whose output could not be held.
-        if (listing.text && listing.status == 0 && !read_listing(listing.text, table)) rows_held = false;
-        if (usage.text && usage.status == 0) read_usage(usage.text, table);
+        if (listing.text && listing.status == 0 && !read_listing(listing.text.get(), table)) rows_held = false;
+        if (usage.text && usage.status == 0) read_usage(usage.text.get(), table);
     }
 
     const state_summary sum = summarize_states(table);
     char utc[kUtcTextSize];
     utc_now(utc);
 
-    json_header();
+    json_header(out);
     std::fputs("{\"ok\":true,\"action\":\"list\",\"plugin\":\"hullmon\",\"slug\":\"docker\",\"version\":\"" HULLMON_VERSION "\",",
-               stdout);
-    emit_runtime_block(rt.bin, rt.label, rt.available);
+               out);
+    emit_runtime_block(out, rt);
     if (!rt.available) {
         std::fputs(",\"message\":\"Neither docker nor podman was found on this node. Install a container runtime, "
                    "or set DOCKER_BIN to an explicit binary path.\"",
-                   stdout);
+                   out);
     } else if (listing.status != 0 || !rows_held) {
         // A listing that could not be run or held counts as a daemon that
         // did not answer: there is no data to vouch for.
-        std::fputs(",\"daemon_available\":false,\"error\":", stdout);
-        json_str(rows_held ? listing.text : nullptr);
+        std::fputs(",\"daemon_available\":false,\"error\":", out);
+        json_str(out, rows_held ? listing.text.get() : nullptr);
     } else {
-        std::fputs(",\"daemon_available\":true", stdout);
+        std::fputs(",\"daemon_available\":true", out);
     }
-    std::fputs(",\"utc\":", stdout);
-    json_str(utc);
-    std::fprintf(stdout,
+    std::fputs(",\"utc\":", out);
+    json_str(out, utc);
+    std::fprintf(out,
                  ",\"count\":%d,\"summary\":{\"total\":%d,\"running\":%d,\"exited\":%d,\"paused\":%d,\"other\":%d}",
                  sum.total, sum.total, sum.running, sum.exited, sum.paused, sum.other);
-    std::fputs(",\"containers\":[", stdout);
+    std::fputs(",\"containers\":[", out);
     bool first = true;
     for (const container_entry &row : table) {
-        if (!first) std::putc(',', stdout);
+        if (!first) std::putc(',', out);
         first = false;
-        write_row(row);
+        write_row(out, row);
     }
-    std::fputs("]}\n", stdout);
-
-    std::free(listing.text);
-    std::free(usage.text);
+    std::fputs("]}\n", out);
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "action.h"
+#include "api/action.h"
 
 // The list action: runs the runtime's listing and usage commands together
 // (the listing alone when the usage parameter is exactly "0"), fills its

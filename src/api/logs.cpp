@@ -1,30 +1,29 @@
-#include "logs.h"
+#include "api/logs.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
-#include "../reply/head.h"
-#include "../reply/json_str.h"
-#include "capture.h"
-#include "cid.h"
-#include "fields.h"
-#include "runtime_missing.h"
+#include "api/cid.h"
+#include "api/fields.h"
+#include "api/runtime_missing.h"
+#include "reply/head.h"
+#include "reply/json_str.h"
 
 void next_log_element(const char **pos, char *line) { next_line(pos, line, kLogLineMax); }
 
 void action_logs(const action_call &call) {
+    FILE *const out = call.out;
     const char *cid = call.cid;
     const runtime_selection &rt = call.rt;
     if (!valid_cid(cid)) {
-        json_header_status("400 Bad Request");
-        std::fputs("{\"ok\":false,\"error\":\"invalid_cid\",\"cid\":", stdout);
-        json_str(cid);
-        std::fputs("}\n", stdout);
+        json_header_status(out, "400 Bad Request");
+        std::fputs("{\"ok\":false,\"error\":\"invalid_cid\",\"cid\":", out);
+        json_str(out, cid);
+        std::fputs("}\n", out);
         return;
     }
     if (!rt.available) {
-        reply_runtime_missing();
+        reply_runtime_missing(out);
         return;
     }
 
@@ -34,24 +33,23 @@ void action_logs(const action_call &call) {
     command_output result;
     call.runner.run(commands, &result, 1);
     const int status = result.status;
-    char *text = result.text;
+    const char *text = result.text.get();
 
-    json_head_for_exit(status);
-    std::fputs(",\"action\":\"logs\",\"cid\":", stdout);
-    json_str(cid);
-    std::fprintf(stdout, ",\"tail\":%d,\"exit_code\":%d,\"lines\":[", kLogTail, status);
+    json_head_for_exit(out, status);
+    std::fputs(",\"action\":\"logs\",\"cid\":", out);
+    json_str(out, cid);
+    std::fprintf(out, ",\"tail\":%d,\"exit_code\":%d,\"lines\":[", kLogTail, status);
     if (text) {
         char line[kLogLineMax + 1];
         bool first = true;
         for (const char *pos = text; *pos;) {
             next_log_element(&pos, line);
-            if (!first) std::putc(',', stdout);
+            if (!first) std::putc(',', out);
             first = false;
-            json_str(line);
+            json_str(out, line);
         }
     }
-    std::fputs("],\"text\":", stdout);
-    json_str(text);
-    std::fputs("}\n", stdout);
-    std::free(text);
+    std::fputs("],\"text\":", out);
+    json_str(out, text);
+    std::fputs("}\n", out);
 }

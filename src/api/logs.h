@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-#include "action.h"
+#include "api/action.h"
 
 // Log lines a logs request asks the runtime for.
 constexpr int kLogTail = 100;

@@ -1,27 +1,27 @@
-#include "mode_json.h"
+#include "api/mode_json.h"
 
 #include <cstdio>
 
-#include "../front/query.h"
-#include "../reply/head.h"
-#include "../reply/json_str.h"
-#include "action.h"
-#include "runtime.h"
+#include "api/action.h"
+#include "api/runtime.h"
+#include "cgi/query.h"
+#include "reply/head.h"
+#include "reply/json_str.h"
 
 namespace {
 
-void reply_unknown_action(const char *action) {
-    json_header_status("400 Bad Request");
-    std::fputs("{\"ok\":false,\"error\":\"unknown_action\",\"action\":", stdout);
-    json_str(action);
-    std::fputs(",\"supported\":", stdout);
-    write_supported_actions();
-    std::fputs("}\n", stdout);
+void reply_unknown_action(FILE *out, const char *action) {
+    json_header_status(out, "400 Bad Request");
+    std::fputs("{\"ok\":false,\"error\":\"unknown_action\",\"action\":", out);
+    json_str(out, action);
+    std::fputs(",\"supported\":", out);
+    write_supported_actions(out);
+    std::fputs("}\n", out);
 }
 
 }  // namespace
 
-int mode_json(const request &req, command_runner &runner) {
+void mode_json(FILE *out, const request &req, command_runner &runner) {
     char action[kActionSize];
     char cid[kCidSize];
     char op[kOpSize];
@@ -30,7 +30,7 @@ int mode_json(const request &req, command_runner &runner) {
     get_query_val(req.query, "cid", cid, sizeof cid);
     get_query_val(req.query, "op", op, sizeof op);
     get_query_val(req.query, "usage", usage, sizeof usage);
-    const char *body = req.body;
+    const char *body = req.body.get();
     if (body && *body) {
         if (!action[0]) get_query_val(body, "action", action, sizeof action);
         if (!cid[0]) get_query_val(body, "cid", cid, sizeof cid);
@@ -43,9 +43,8 @@ int mode_json(const request &req, command_runner &runner) {
 
     action_handler handler = find_action(action);
     if (!handler) {
-        reply_unknown_action(action);
-        return 0;
+        reply_unknown_action(out, action);
+        return;
     }
-    handler(action_call{req, action, cid, op, usage, rt, runner});
-    return 0;
+    handler(action_call{out, req, action, cid, op, usage, rt, runner});
 }

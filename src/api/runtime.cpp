@@ -1,4 +1,4 @@
-#include "runtime.h"
+#include "api/runtime.h"
 
 #include <unistd.h>
 
@@ -16,8 +16,8 @@ void set_text(char *dst, size_t size, const char *src) {
 
 }  // namespace
 
-int path_has_exec(const char *name, const char *path) {
-    if (!path || !*path) return 0;
+bool path_has_entry(const char *name, const char *path) {
+    if (!path || !*path) return false;
     const size_t name_len = std::strlen(name);
     char candidate[kCandidateSize];
     for (const char *element = path;;) {
@@ -27,9 +27,9 @@ int path_has_exec(const char *name, const char *path) {
         // the candidate buffer.
         if (len > 0 && len + name_len + 2 <= kCandidateSize - 1) {
             std::snprintf(candidate, sizeof candidate, "%.*s/%s", static_cast<int>(len), element, name);
-            if (access(candidate, F_OK) == 0) return 1;
+            if (access(candidate, F_OK) == 0) return true;
         }
-        if (!end || end[1] == '\0') return 0;
+        if (!end || end[1] == '\0') return false;
         element = end + 1;
     }
 }
@@ -37,7 +37,7 @@ int path_has_exec(const char *name, const char *path) {
 void select_runtime(runtime_selection *rt, const char *docker_bin, const char *path) {
     rt->bin[0] = '\0';
     rt->label[0] = '\0';
-    rt->available = 0;
+    rt->available = false;
 
     const char *custom = docker_bin;
     if (custom && *custom) {
@@ -46,12 +46,12 @@ void select_runtime(runtime_selection *rt, const char *docker_bin, const char *p
         if (std::strpbrk(custom, "'\n\r")) return;
         set_text(rt->bin, sizeof rt->bin, custom);
         set_text(rt->label, sizeof rt->label, "custom");
-        rt->available = 1;
+        rt->available = true;
         return;
     }
-    const char *found = path_has_exec("docker", path) ? "docker" : path_has_exec("podman", path) ? "podman" : nullptr;
+    const char *found = path_has_entry("docker", path) ? "docker" : path_has_entry("podman", path) ? "podman" : nullptr;
     if (!found) return;
     set_text(rt->bin, sizeof rt->bin, found);
     set_text(rt->label, sizeof rt->label, found);
-    rt->available = 1;
+    rt->available = true;
 }

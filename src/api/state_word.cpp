@@ -1,8 +1,8 @@
-#include "state_word.h"
+#include "api/state_word.h"
 
 #include <cstring>
 
-#include "fields.h"
+#include "api/fields.h"
 
 namespace {
 

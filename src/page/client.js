@@ -293,9 +293,15 @@ function lowState(c){return str(c.state).toLowerCase()}
 var ROWS=new Map();
 var DRAW_STEP=200,drawLimit=DRAW_STEP,drawnFilter=null;
 
+// A row's buttons show only their operation; read out of the table, each
+// also names its container (its 12-character id when it has no name).
+function rowName(c){return str(c.name)||str(c.id).slice(0,12)}
+function rowLabel(b,c){b.setAttribute('aria-label',b.textContent+' '+rowName(c))}
+
 function opButton(r,op,cls){
   var b=el('button',cls,op);
   b.type='button';
+  rowLabel(b,r.c);
   b.addEventListener('click',function(){act(r.c,op)});
   return b;
 }
@@ -322,6 +328,7 @@ function fillRow(r){
   }
   var lb=el('button','sm ghost','logs');
   lb.type='button';
+  rowLabel(lb,c);
   lb.addEventListener('click',function(){openLogs(r.c)});
   acts.appendChild(lb);
   var ac=el('td');
@@ -510,10 +517,24 @@ function openLogs(c){
   if(str(c.id)!==LOG_CID)setFollow(false);
   LOG_CID=str(c.id);
   LOG_NAME=str(c.name)||LOG_CID;
+  logOpener='logs '+rowName(c);
   $('logCard').classList.remove('hide');
   $('logTitle').textContent='Logs '+DASH+' '+LOG_NAME+' (last 100 lines)';
   $('logBody').textContent='loading'+DOTS;
   fetchLogs(LOG_CID,false);
+}
+
+// Closing the card hides the control that had focus: focus goes back to the
+// logs button of the container shown, while the table still lists it, so a
+// keyboard user carries on where they left.
+var logOpener='';
+function closeLogs(){
+  var card=$('logCard'),had=card.contains(document.activeElement);
+  card.classList.add('hide');
+  setFollow(false);
+  if(!had)return;
+  var bs=$('rows').querySelectorAll('button');
+  for(var i=0;i<bs.length;i++)if(bs[i].getAttribute('aria-label')===logOpener){bs[i].focus();return}
 }
 
 // A browser that refuses storage keeps the theme the early theme script chose.
@@ -527,10 +548,7 @@ $('reloadBtn').addEventListener('click',refresh);
 $('q').addEventListener('input',render);
 $('q').addEventListener('keydown',function(e){if(e.key==='Enter')refresh()});
 $('state').addEventListener('change',render);
-$('logClose').addEventListener('click',function(){
-  $('logCard').classList.add('hide');
-  setFollow(false);
-});
+$('logClose').addEventListener('click',closeLogs);
 $('logReload').addEventListener('click',function(){if(LOG_CID)fetchLogs(LOG_CID,true)});
 $('logFollow').addEventListener('click',function(){setFollow(!FOLLOW)});
 $('liveBtn').addEventListener('click',function(){

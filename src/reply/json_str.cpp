@@ -1,4 +1,4 @@
-#include "json_str.h"
+#include "reply/json_str.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -68,26 +68,26 @@ size_t plain_span(const unsigned char *p, const unsigned char *end) {
 
 }  // namespace
 
-void json_str(const char *text) {
-    std::putc('"', stdout);
+void json_str(FILE *out, const char *text) {
+    std::putc('"', out);
     if (text) {
         // Runs of plain bytes go out in one write.
         const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
         const unsigned char *const end = p + std::strlen(text);
         for (;;) {
             const size_t plain = plain_span(p, end);
-            if (plain) std::fwrite(p, 1, plain, stdout);
+            if (plain) std::fwrite(p, 1, plain, out);
             p += plain;
             if (p == end) break;
             const char how = kEscape.how[*p];
             if (how == 'u') {
-                std::fprintf(stdout, "\\u%04x", *p);
+                std::fprintf(out, "\\u%04x", *p);
             } else {
-                std::putc('\\', stdout);
-                std::putc(how, stdout);
+                std::putc('\\', out);
+                std::putc(how, out);
             }
             ++p;
         }
     }
-    std::putc('"', stdout);
+    std::putc('"', out);
 }

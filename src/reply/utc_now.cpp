@@ -1,4 +1,4 @@
-#include "utc_now.h"
+#include "reply/utc_now.h"
 
 #include <cstring>
 #include <ctime>
@@ -17,9 +17,9 @@ void put_digits(char *at, long value, int width) {
 // The calendar breakdown of a time from 1970 up to the end of year 9999,
 // done by arithmetic: gmtime would first load the node's time zone file,
 // which costs a file read and heap blocks on every request for a result
-// UTC never needs. Returns 0 outside that range.
-int format_utc(std::time_t now, char *out) {
-    if (now < 0) return 0;
+// UTC never needs. Returns false outside that range.
+bool format_utc(std::time_t now, char *out) {
+    if (now < 0) return false;
     const long long days = now / 86400;
     const long secs = static_cast<long>(now % 86400);
     // Civil date from a day count, with years starting in March so that
@@ -33,7 +33,7 @@ int format_utc(std::time_t now, char *out) {
     const long day = static_cast<long>(doy - (153 * mp + 2) / 5 + 1);
     const long month = static_cast<long>(mp < 10 ? mp + 3 : mp - 9);
     const long long year = yoe + era * 400 + (month <= 2);
-    if (year > 9999) return 0;
+    if (year > 9999) return false;
     std::memcpy(out, "0000-00-00T00:00:00Z", 21);
     put_digits(out, static_cast<long>(year), 4);
     put_digits(out + 5, month, 2);
@@ -41,7 +41,7 @@ int format_utc(std::time_t now, char *out) {
     put_digits(out + 11, secs / 3600, 2);
     put_digits(out + 14, secs / 60 % 60, 2);
     put_digits(out + 17, secs % 60, 2);
-    return 1;
+    return true;
 }
 
 void utc_now(char *out) {

@@ -11,6 +11,6 @@ constexpr unsigned kUtcTextSize = 64;
 void utc_now(char *out);
 
 // Writes the time text of `now` (seconds since 1970, UTC) into out, which
-// holds at least 21 bytes, by calendar arithmetic alone. Returns 0, writing
-// nothing, for times before 1970 or after the year 9999.
-int format_utc(std::time_t now, char *out);
+// holds at least 21 bytes, by calendar arithmetic alone. Returns false,
+// writing nothing, for times before 1970 or after the year 9999.
+bool format_utc(std::time_t now, char *out);

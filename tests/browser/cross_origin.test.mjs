@@ -205,7 +205,7 @@ describe("the page's own buttons", () => {
       const row = f.locator('#rows tr').filter({ has: f.locator('td:nth-child(2)', { hasText: new RegExp(`^${PAGE}$`) }) });
       for (const [op, want] of [['stop', 'exited'], ['start', 'running'], ['restart', 'running']]) {
         const was = engineState(PAGE);
-        await row.getByRole('button', { name: op, exact: true }).click();
+        await row.getByRole('button', { name: `${op} ${PAGE}`, exact: true }).click();
         await until(f, (note) => window.__notes.includes(note), `${op} ${PAGE} ok`);
         const now = engineState(PAGE);
         assert.equal(now.status, want, `after ${op}`);

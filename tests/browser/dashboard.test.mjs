@@ -96,7 +96,9 @@ const hidden = (page, sel) => page.$eval(sel, (e) => e.classList.contains('hide'
 const lists = (seen) => seen.requests.filter((r) => r.url.includes('action=list'));
 // The full list's reply (not the one of the listing alone).
 const fullListReply = (page) => page.waitForResponse((r) => r.url().includes('action=list') && !r.url().includes('usage=0'));
-const rowButton = (page, row, label) => page.locator('#rows tr').nth(row).getByRole('button', { name: label, exact: true });
+// A row's button by its operation; its accessible name goes on with the
+// container's name.
+const rowButton = (page, row, label) => page.locator('#rows tr').nth(row).getByRole('button', { name: new RegExp(`^${label} `) });
 
 describe('start-up', () => {
   test('the list reply fills tiles, badge, note and table; container texts stay text', async () => {
@@ -257,6 +259,7 @@ describe('operations', () => {
         await until(page, (want) => window.__notes.includes(want) && window.__notes.length >= 2, c.note);
         await full;
         await until(page, () => document.getElementById('note').textContent === '4 container(s) on this node');
+        await settled(seen);
       }
       assert.deepEqual(seen.dialogs, c.dialog ? [{ type: 'confirm', message: c.dialog }] : []);
       const posts = seen.requests.filter((r) => r.method === 'POST');

@@ -69,6 +69,9 @@ const fullLists = (seen) => seen.requests.filter((r) => r.url.includes('action=l
 const quickLists = (seen) => seen.requests.filter((r) => r.url.includes('action=list&usage=0'));
 const logRequests = (seen) => seen.requests.filter((r) => r.url.includes('action=logs'));
 const cells = (page, col) => page.$$eval('#rows tr', (rows, c) => rows.map((tr) => tr.cells[c].firstChild?.textContent ?? ''), col);
+// A row's button by its operation (its accessible name goes on with the
+// container's name).
+const rowButton = (page, row, op) => page.locator('#rows tr').nth(row).getByRole('button', { name: new RegExp(`^${op} `) });
 const toggle = (page, id) => page.$eval(`#${id}`, (b) => [b.textContent, b.getAttribute('aria-pressed')]);
 
 // The usage command's start and end notes, as [start, end] pairs in ms, and
@@ -123,7 +126,7 @@ describe('rows at once', () => {
 
     // What the user does meanwhile is left alone when the figures come.
     await page.fill('#q', 'e');
-    await page.locator('#rows tr').nth(1).getByRole('button', { name: 'start', exact: true }).focus();
+    await rowButton(page, 1, 'start').focus();
     await page.evaluate(() => window.scrollTo(0, 120));
     await until(page, () => document.querySelector('#rows tr td:nth-child(5)').textContent === '1.25%');
     records = node.takeRecords();
@@ -237,7 +240,7 @@ describe('live', () => {
     const { page } = p;
     await page.fill('#q', 'web');
     await page.selectOption('#state', 'running');
-    await page.locator('#rows tr').first().getByRole('button', { name: 'logs', exact: true }).click();
+    await rowButton(page, 0, 'logs').click();
     await until(page, () => document.getElementById('logBody').textContent === 'line one\nline two\n');
     await page.focus('#q');
     await page.evaluate(() => window.scrollTo(0, 200));
@@ -329,7 +332,7 @@ describe('logs that follow', () => {
     const p = await open('/hullmon', { files: { ...NODE, 'logs.out': lines(0, 100) } });
     const { page, seen } = p;
     const logs = () => logRequests(seen).length;
-    await page.locator('#rows tr').first().getByRole('button', { name: 'logs', exact: true }).click();
+    await rowButton(page, 0, 'logs').click();
     await until(page, () => document.getElementById('logBody').textContent.startsWith('line 0\n'));
     assert.deepEqual(await toggle(page, 'logFollow'), ['Follow: off', 'false']);
     await sleep(2500);
@@ -362,9 +365,9 @@ describe('logs that follow', () => {
     assert.equal(logs(), closed, 'logs asked for a closed card');
 
     // So does switching to another container.
-    await page.locator('#rows tr').first().getByRole('button', { name: 'logs', exact: true }).click();
+    await rowButton(page, 0, 'logs').click();
     await page.click('#logFollow');
-    await page.locator('#rows tr').nth(1).getByRole('button', { name: 'logs', exact: true }).click();
+    await rowButton(page, 1, 'logs').click();
     assert.deepEqual(await toggle(page, 'logFollow'), ['Follow: off', 'false']);
     await settled(seen);
     const switched = logs();
@@ -393,7 +396,7 @@ describe('everywhere the page works', () => {
       document.getElementById('liveBtn').textContent]), ['light', 'Live: on']);
     // Live brings the second sample; the frame asks nothing outside the host.
     await f.waitForFunction(() => document.querySelectorAll('.spark').length === 4, null, { timeout: 9000 });
-    await f.locator('#rows tr').first().getByRole('button', { name: 'logs', exact: true }).click();
+    await f.locator('#rows tr').first().getByRole('button', { name: /^logs / }).click();
     await f.click('#logFollow');
     await f.waitForFunction(() => document.getElementById('logBody').textContent === 'line one\nline two\n');
     assert.deepEqual([...origins], [node.origin]);
@@ -404,7 +407,7 @@ describe('everywhere the page works', () => {
   test('a window 600px wide: the toolbar and the log card fit, nothing sticks out sideways', async () => {
     const p = await open('/hullmon', { storage: { hullmon_live: '1' }, viewport: { width: 600, height: 900 } });
     const { page } = p;
-    await page.locator('#rows tr').first().getByRole('button', { name: 'logs', exact: true }).click();
+    await rowButton(page, 0, 'logs').click();
     assert.equal(await page.isVisible('#liveBtn'), true);
     assert.equal(await page.isVisible('#logFollow'), true);
     assert.equal(await page.evaluate(() => document.documentElement.scrollWidth <= 600), true);

@@ -13,7 +13,7 @@ import os from "node:os";
 import path from "node:path";
 import {
   IMAGE, JSON_HEAD, PAGE_HEAD, SAMPLES, SYS_PATH,
-  atExit, cgiAccess, check, createSamples, engineSays, eq, httpClient, json, must, ok, opt, run, runChecks, skip,
+  accessLogged, atExit, cgiAccess, check, createSamples, engineSays, eq, httpClient, json, must, ok, opt, run, runChecks, skip,
   startLighttpd, utcOf,
 } from "./harness.mjs";
 
@@ -289,7 +289,7 @@ async function partLighttpd() {
   const sock = startService();
   const dir = dockerOnPath();
   const PASSWORD = "hull pw+1";
-  const { base } = await startLighttpd(HULLMON, REPO, { KELM_PASSWORD: PASSWORD, DOCKER_BIN: "", DOCKER_HOST: sock, PATH: dir + ":" + SYS_PATH });
+  const { base, state } = await startLighttpd(HULLMON, REPO, { KELM_PASSWORD: PASSWORD, DOCKER_BIN: "", DOCKER_HOST: sock, PATH: dir + ":" + SYS_PATH });
   const clientEnv = { DOCKER_HOST: sock, PATH: dir + ":" + SYS_PATH };
 
   const http = httpClient(base);
@@ -353,6 +353,10 @@ async function partLighttpd() {
   await listChecks("lighttpd (header)", byHeader.get, clientEnv, "docker");
   await logsChecks("lighttpd (pwd parameter)", byPwd.get, clientEnv, "docker");
   await controlChecks("lighttpd (bearer)", byBearer.get, byBearer.post, clientEnv, "docker");
+  await check("lighttpd: the access log keeps the action of requests, never the password", async () => {
+    eq(await accessLogged(http, path.join(state, "access.log"), PASSWORD, "hmt-logs"),
+      ["GET /hullmon", "POST /hullmon action=control", "GET /hullmon action=logs"], "the logged requests");
+  });
 }
 
 // ---------------------------------------------------------------- main

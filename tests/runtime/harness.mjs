@@ -255,11 +255,16 @@ export async function freePort() {
 // lighttpd in the foreground with deploy/lighttpd.conf.in filled in for
 // 127.0.0.1 on a free port, serving `hullmon` and deploy/host/, its
 // environment `env`. edit(conf) may change the configuration text first.
-// Stopped at exit. Returns its base URL and its pid.
-export async function startLighttpd(hullmon, repo, env, edit = (conf) => conf) {
+// runAs ({ name, uid, gid }): lighttpd, started as root, runs as that user
+// once it listens, and its state folder is that user's (it opens its logs
+// after the switch). Stopped at exit. Returns its base URL, its pid and its state folder
+// (its error and access logs).
+export async function startLighttpd(hullmon, repo, env, edit = (conf) => conf, runAs = null) {
   const tpl = fs.readFileSync(path.join(repo, "deploy", "lighttpd.conf.in"), "utf8");
   const state = fs.mkdtempSync(path.join(os.tmpdir(), "hullmon-lighttpd-"));
   atExit(() => fs.rmSync(state, { recursive: true, force: true }));
+  if (runAs) fs.chownSync(state, runAs.uid, runAs.gid);
+  const user = runAs ? `server.username = "${runAs.name}"\nserver.groupname = "${runAs.name}"\n` : "";
   const bin = fs.existsSync("/usr/sbin/lighttpd") ? "/usr/sbin/lighttpd" : "lighttpd";
   for (let attempt = 0; attempt < 5; attempt++) {
     const port = await freePort();
@@ -269,8 +274,9 @@ export async function startLighttpd(hullmon, repo, env, edit = (conf) => conf) {
       .replaceAll("@HULLMON@", hullmon)
       .replaceAll("@DOCROOT@", path.join(repo, "deploy", "host"))
       .replaceAll("@STATE_DIR@", state);
-    fs.writeFileSync(path.join(state, "lighttpd.conf"), edit(conf));
+    fs.writeFileSync(path.join(state, "lighttpd.conf"), edit(conf) + user);
     fs.writeFileSync(path.join(state, "error.log"), "");
+    if (runAs) fs.chownSync(path.join(state, "error.log"), runAs.uid, runAs.gid);
     const child = spawn(bin, ["-D", "-f", path.join(state, "lighttpd.conf")], { env, stdio: "ignore" });
     let exited = false;
     child.on("exit", () => (exited = true));
@@ -281,7 +287,7 @@ export async function startLighttpd(hullmon, repo, env, edit = (conf) => conf) {
       if (fs.readFileSync(path.join(state, "error.log"), "utf8").includes("server started")) {
         atExit(stop);
         console.log("lighttpd listens on 127.0.0.1:" + port);
-        return { base: "http://127.0.0.1:" + port, pid: child.pid };
+        return { base: "http://127.0.0.1:" + port, pid: child.pid, state };
       }
       await sleep(100);
     }
@@ -328,4 +334,43 @@ export function httpClient(base) {
       req.setTimeout(60000, () => req.destroy(new Error("no answer in 60 s: " + url)));
       req.end(body);
     });
+}
+
+// ---------------------------------------------------------------- access logs
+
+// The page sends the node password as the pwd parameter of every request,
+// and the browser repeats the page's address as Referer. Through the server
+// at `http`: a page load, a control request (a start of the running
+// container `cid`) and a logs request through the plugin route, each with
+// the password so, as the page sends them. Then the server's access log
+// `logFile` may hold the password in no form, from its first line on (the
+// checks before sent it too), and the request part (the first quoted field)
+// of the log's last three lines, those of these requests, comes back for
+// the caller to compare whole.
+export async function accessLogged(http, logFile, password, cid) {
+  const size = () => (fs.existsSync(logFile) ? fs.statSync(logFile).size : 0);
+  const from = size();
+  const pwd = "pwd=" + encodeURIComponent(password);
+  const page = "/hullmon?embed=1&plugin=docker&node=local&" + pwd;
+  const referer = { Referer: "http://127.0.0.1" + page };
+  eq((await http(page)).status, 200, "page status");
+  const control = await http("/hullmon?action=control&" + pwd, { method: "POST", body: "op=start&cid=" + cid,
+    headers: { ...referer, "Content-Type": "application/x-www-form-urlencoded" } });
+  eq(control.status, 200, "control status");
+  eq((await http("/plugins?plugin=docker?action=logs&cid=" + cid + "&" + pwd, { headers: referer })).status, 200, "logs status");
+  // A server may write a request's line just after its reply, and lighttpd
+  // writes its access log every few seconds: wait for three new lines and
+  // then for the log to stay the same a while.
+  const added = () => fs.readFileSync(logFile).subarray(from).toString("utf8").split("\n").filter(Boolean);
+  for (let i = 0, last = -1, still = 0; i < 100 && !(added().length >= 3 && still >= 5); i++) {
+    still = size() === last ? still + 1 : 0;
+    last = size();
+    await sleep(100);
+  }
+  const whole = fs.readFileSync(logFile, "utf8");
+  for (const form of new Set([password, encodeURIComponent(password), encodeURIComponent(password).replaceAll("%20", "+"),
+    password.replaceAll(" ", "+"), "pwd="])) {
+    ok(!whole.includes(form), "the access log holds " + JSON.stringify(form) + ":\n" + whole);
+  }
+  return added().slice(-3).map((line) => (/"([^"]*)"/.exec(line) || ["", line])[1]);
 }

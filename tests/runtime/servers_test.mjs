@@ -5,7 +5,8 @@
 //           reaching podman's Docker-compatible service through DOCKER_HOST
 //   apache  Apache with mod_cgid under the event MPM (deploy/apache.conf.in),
 //           podman itself reaching the same service through CONTAINER_HOST
-//   doc     docs/DEPLOY.md shows those files as they are
+//   doc     docs/DEPLOY.md shows those files as they are, and its sed
+//           commands fill them in for the sudo route
 //
 // Usage: node servers_test.mjs PART --hullmon PATH --sandbox DIR --repo DIR
 // No npm packages: Node's standard library only. The servers, fcgiwrap and
@@ -19,8 +20,8 @@ import os from "node:os";
 import path from "node:path";
 import {
   IMAGE, JSON_HEAD, PAGE_HEAD, SYS_PATH,
-  Mismatch, atExit, cgi, check, eq, freePort, httpClient, json, must, ok, opt, projectVersion, run, runChecks, skip, sleep,
-  utcOf,
+  Mismatch, accessLogged, atExit, cgi, check, eq, freePort, httpClient, json, must, ok, opt, projectVersion, run, runChecks, skip,
+  sleep, utcOf,
 } from "./harness.mjs";
 
 const part = process.argv[2];
@@ -153,7 +154,7 @@ async function prepareEngine(stage) {
 // password PASSWORD, its runtime as `runtime` reports, and hullmon reached
 // directly by `direct` (a CGI run with the same configuration) for the
 // texts that only the program itself can say.
-async function throughServer(label, http, { PASSWORD, runtime, direct, port }) {
+async function throughServer(label, http, { PASSWORD, runtime, direct, port, accessLog, logged }) {
   const VERSION = projectVersion(REPO);
   const FORM = { "Content-Type": "application/x-www-form-urlencoded" };
   const ways = {
@@ -295,6 +296,10 @@ async function throughServer(label, http, { PASSWORD, runtime, direct, port }) {
       eq([headers, startedAt("hms-ctl") !== before], [headers, !refused], "whether the container was restarted");
     }
   });
+
+  await check(label + ": the access log keeps the action and container id of requests, never the password", async () => {
+    eq(await accessLogged(http, accessLog, PASSWORD, "hms-logs"), logged, "the logged requests");
+  });
 }
 
 // A CGI run of the program itself, with the configuration the server gives
@@ -333,7 +338,7 @@ async function partNginx() {
     const port = await freePort();
     const site = fillIn("nginx.conf.in", { LISTEN: "127.0.0.1:" + port, HULLMON: stage.hullmon, FCGIWRAP: fcgiSock,
       KELM_PASSWORD: env.KELM_PASSWORD, DOCKER_BIN: env.DOCKER_BIN, DOCKER_HOST: env.DOCKER_HOST,
-      CONTAINER_HOST: env.CONTAINER_HOST, PATH: env.PATH });
+      CONTAINER_HOST: env.CONTAINER_HOST, PATH: env.PATH, ACCESS_LOG: path.join(state, "access.log") });
     fs.writeFileSync(path.join(state, "site.conf"), site);
     const temps = ["client_body", "fastcgi", "proxy", "uwsgi", "scgi"].map((t) => `    ${t}_temp_path ${state}/${t};\n`).join("");
     fs.writeFileSync(path.join(state, "nginx.conf"),
@@ -350,7 +355,9 @@ async function partNginx() {
     }
     console.log("nginx listens on 127.0.0.1:" + port + ", fcgiwrap on " + fcgiSock);
     await throughServer("nginx", httpClient("http://127.0.0.1:" + port), {
-      PASSWORD, port, runtime: { available: true, bin: "docker", label: "docker" }, direct: directRunner(stage.hullmon, env) });
+      PASSWORD, port, runtime: { available: true, bin: "docker", label: "docker" }, direct: directRunner(stage.hullmon, env),
+      accessLog: path.join(state, "access.log"),
+      logged: ["GET /hullmon action=- cid=-", "POST /hullmon action=control cid=-", "GET /hullmon action=logs cid=hms-logs"] });
     return;
   }
 }
@@ -379,7 +386,7 @@ async function partApache() {
     const port = await freePort();
     fs.writeFileSync(path.join(state, "site.conf"), fillIn("apache.conf.in", { PORT: String(port), HULLMON: stage.hullmon,
       KELM_PASSWORD: env.KELM_PASSWORD, DOCKER_BIN: env.DOCKER_BIN, DOCKER_HOST: env.DOCKER_HOST,
-      CONTAINER_HOST: env.CONTAINER_HOST, PATH: env.PATH }));
+      CONTAINER_HOST: env.CONTAINER_HOST, PATH: env.PATH, ACCESS_LOG: path.join(state, "access.log") }));
     fs.writeFileSync(conf,
       "ServerRoot /etc/apache2\nServerName 127.0.0.1\nListen 127.0.0.1:" + port + "\nUser www-data\nGroup www-data\n" +
       `PidFile ${state}/apache2.pid\nErrorLog ${state}/error.log\nDefaultRuntimeDir ${state}\n` +
@@ -406,7 +413,9 @@ async function partApache() {
     }
     console.log("apache2 listens on 127.0.0.1:" + port);
     await throughServer("apache", httpClient("http://127.0.0.1:" + port), {
-      PASSWORD, port, runtime: { available: true, bin: "/usr/bin/podman", label: "custom" }, direct: directRunner(stage.hullmon, env) });
+      PASSWORD, port, runtime: { available: true, bin: "/usr/bin/podman", label: "custom" }, direct: directRunner(stage.hullmon, env),
+      accessLog: path.join(state, "access.log"),
+      logged: ["GET /hullmon action=- cid=-", "POST /hullmon action=control cid=-", "GET /hullmon action=logs cid=hms-logs"] });
     return;
   }
 }
@@ -421,6 +430,24 @@ async function partDoc() {
   for (let m; (m = re.exec(doc)); ) shown.set(m[1], m[2]);
   await check("docs/DEPLOY.md shows every server's configuration as the tested file", async () => {
     eq([...shown.keys()].sort(), ["deploy/apache.conf.in", "deploy/lighttpd.conf.in", "deploy/nginx.conf.in"], "files shown");
+  });
+  // The guide's sed commands fill in each file: every mark outside the
+  // comments, the comments left as they are, and the runtime set to the
+  // sudo route's wrapper.
+  const seds = [...doc.matchAll(/^(sed -e '\/\^\[\[:space:\]\]\*#\/b'(?:[^\n]*\\\n)*?[^\n]*\$EX\/(\S+\.conf\.in)) > \S+$/gm)];
+  await check("docs/DEPLOY.md's sed commands fill in every mark outside the comments, for the sudo route", async () => {
+    eq(seds.map((m) => m[2]).sort(), ["apache.conf.in", "lighttpd.conf.in", "nginx.conf.in"], "files filled in");
+    for (const [, command, file] of seds) {
+      const out = must("/bin/sh", ["-c", command], { env: { EX: path.join(REPO, "deploy"), PATH: SYS_PATH } }).split("\n");
+      const tpl = fs.readFileSync(path.join(REPO, "deploy", file), "utf8").split("\n");
+      const comment = (l) => /^\s*#/.test(l);
+      eq([file, out.filter(comment)], [file, tpl.filter(comment)], "comments");
+      eq([file, out.filter((l) => !comment(l) && /@[A-Z_]+@/.test(l))], [file, []], "marks left");
+      if (file !== "lighttpd.conf.in") {
+        const bin = out.filter((l) => !comment(l) && /DOCKER_BIN/.test(l));
+        eq([file, bin.length, bin.filter((l) => /DOCKER_BIN\s+"\/usr\/lib\/hullmon\/sudo-docker";?$/.test(l)).length], [file, 1, 1], "DOCKER_BIN: " + bin);
+      }
+    }
   });
   for (const [file, text] of shown) {
     await check("docs/DEPLOY.md shows " + file + " as it is", async () => {

@@ -3,7 +3,8 @@
 # engines, podman with runc and the Docker Engine (docker.io, containerd),
 # and its static busybox (scripts/sandbox.sh install), lighttpd,
 # nginx with fcgiwrap and Apache (the server tests), the Debian package tools
-# and lintian (the package test), a docker command-line client at
+# and lintian (the package test), sudo 1.9.10 or later (the sudo route's
+# test and the rules' visudo check), a docker command-line client at
 # /usr/bin/docker (Debian's docker.io) and Node to run the tests. Quick when
 # everything is there already.
 set -eu
@@ -11,7 +12,7 @@ here=$(cd "$(dirname "$0")/../.." && pwd)
 "$here/scripts/sandbox.sh" install
 
 missing=""
-for pkg in lighttpd nginx fcgiwrap apache2 dpkg-dev lintian; do
+for pkg in lighttpd nginx fcgiwrap apache2 dpkg-dev lintian sudo; do
     dpkg -s "$pkg" >/dev/null 2>&1 || missing="$missing $pkg"
 done
 # Any client at /usr/bin/docker serves (docker.io, docker-ce-cli); one that

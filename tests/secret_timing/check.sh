@@ -21,7 +21,7 @@ fi
 work=$(mktemp -d /tmp/hullmon-secret-XXXXXX)
 trap 'rm -rf "$work"' EXIT
 # shellcheck disable=SC2086
-"$cxx" -std=c++17 $flags -I"$src" -o "$work/probe" "$here/probe.cpp" "$src/front/auth.cpp" "$src/front/query.cpp"
+"$cxx" -std=c++17 $flags -I"$src" -o "$work/probe" "$here/probe.cpp" "$src/cgi/auth.cpp" "$src/cgi/query.cpp" "$src/reply/head.cpp"
 
 secret='correct horse battery staple, 32'
 count() {

@@ -1,7 +1,7 @@
 // Compares one guess with the node password through same_secret, once, so
 // that valgrind can count the instructions the comparison takes.
 // usage: probe <secret> <guess>; exit status 0 when they are the same.
-#include "front/auth.h"
+#include "cgi/auth.h"
 
 int main(int argc, char **argv) {
     if (argc != 3) return 2;

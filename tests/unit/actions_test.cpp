@@ -4,22 +4,20 @@
 // ran; a request's commands may run together, so they compare as a set.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <ctime>
 #include <map>
 #include <set>
 #include <string>
 
-#include "api/container_table.h"
-#include "../fixtures/fake_runner.h"
-#include "front/request.h"
-#include "front/serve.h"
-#include "front/version.h"
+#include "cgi/request.h"
+#include "fake_runner.h"
+#include "memory_stream.h"
+#include "reply/version.h"
+#include "serve.h"
 #include "utc_text.h"
 
 namespace {
-
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStdout;
 
 const char kBin[] = "/usr/bin/docker";
 const std::string kListing =
@@ -112,17 +110,14 @@ void run_case(const action_case &c) {
     req.origin = c.origin;
     req.host = c.host;
     req.timeout_seconds = c.timeout_seconds;
-    std::string body = c.body ? c.body : "";
-    req.body = c.body ? &body[0] : nullptr;
+    if (c.body) req.body.reset(strdup(c.body));
 
     fake_runner runner;
     runner.replies = c.replies;
     runner.deadline_seconds = c.timeout_seconds;
 
     const time_t from = std::time(nullptr);
-    CaptureStdout();
-    EXPECT_EQ(serve_request(req, runner), 0);
-    const std::string got = GetCapturedStdout();
+    const std::string got = written_by([&](FILE *out) { serve_request(out, req, runner); });
     const time_t to = std::time(nullptr);
 
     EXPECT_EQ(got, with_time(c.want, from, to, got));

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "front/auth.h"
+#include "cgi/auth.h"
 
 namespace {
 
@@ -20,7 +20,7 @@ struct auth_case {
     const char *header;
     const char *authorization;
     const char *query;
-    int allowed;
+    bool allowed;
 };
 
 TEST(NodeAuth, EachWayAndItsRules) {
@@ -60,17 +60,17 @@ TEST(NodeAuth, EachWayAndItsRules) {
 TEST(NodeAuth, PwdTakesAtMost255RawCharacters) {
     std::string secret(255, 'k');
     std::string query = "pwd=" + secret;
-    EXPECT_EQ(node_auth_ok(make_request(secret.c_str(), nullptr, nullptr, query.c_str())), 1);
+    EXPECT_TRUE(node_auth_ok(make_request(secret.c_str(), nullptr, nullptr, query.c_str())));
     // A 256-character password can never be matched through pwd.
     std::string longer(256, 'k');
     std::string longer_query = "pwd=" + longer;
-    EXPECT_EQ(node_auth_ok(make_request(longer.c_str(), nullptr, nullptr, longer_query.c_str())), 0);
+    EXPECT_FALSE(node_auth_ok(make_request(longer.c_str(), nullptr, nullptr, longer_query.c_str())));
 }
 
 TEST(SameSecret, EqualOnlyForIdenticalTexts) {
     const struct {
         const char *a, *b;
-        int want;
+        bool want;
     } cases[] = {{"abc", "abc", 1}, {"abc", "abd", 0}, {"abc", "xbc", 0}, {"abc", "ab", 0},
                  {"abc", "abcabc", 0}, {"abc", "", 0}, {"", "", 1}, {"", "a", 0}};
     for (const auto &c : cases) EXPECT_EQ(same_secret(c.a, c.b), c.want) << c.a << " vs " << c.b;

@@ -9,8 +9,9 @@
 #include <vector>
 #include <algorithm>
 
-#include "api/capture.h"
-#include "api/process_runner.h"
+#include "proc/capture.h"
+#include "proc/process_runner.h"
+#include "proc/signals.h"
 
 namespace {
 
@@ -20,14 +21,19 @@ struct captured {
     int status;
 };
 
+// The runner waits under the run's signal handling, as main sets it up.
+process_runner runner_until(int seconds) {
+    install_signal_handling();
+    return process_runner(deadline_after(monotonic_now(), seconds));
+}
+
 captured capture(const std::string &command) {
-    process_runner runner(deadline_after(monotonic_now(), 0));
+    process_runner runner = runner_until(0);
     const char *commands[] = {command.c_str()};
-    command_output out = {nullptr, 12345};
+    command_output out;
+    out.status = 12345;
     runner.run(commands, &out, 1);
-    captured c{out.text ? std::string(out.text) : std::string(), out.text == nullptr, out.status};
-    std::free(out.text);
-    return c;
+    return captured{out.text ? std::string(out.text.get()) : std::string(), out.text == nullptr, out.status};
 }
 
 TEST(ProcessRunner, OutputsAndExitStatuses) {
@@ -77,7 +83,7 @@ TEST(CaptureAppend, CapacityGrowsFrom8192ByDoubling) {
         size_t total, capacity;
     } cases[] = {{0, 0}, {1, 8192}, {8191, 8192}, {8192, 16384}, {16383, 16384}, {16384, 32768}, {40000, 65536}};
     for (const auto &c : cases) {
-        capture_text cap = {nullptr, 0, 0};
+        capture_text cap;
         std::string data(c.total, 'a');
         // Feed it as the reader does, in 4096-byte pieces.
         for (size_t off = 0; off < c.total; off += 4096) {
@@ -86,7 +92,6 @@ TEST(CaptureAppend, CapacityGrowsFrom8192ByDoubling) {
         }
         EXPECT_EQ(cap.capacity, c.capacity) << c.total;
         EXPECT_EQ(cap.length, c.total);
-        std::free(cap.text);
     }
 }
 
@@ -104,11 +109,10 @@ TEST(CaptureAppend, FoldsOnlyCrDirectlyBeforeLf) {
         {{"x", "", "\n"}, "x\n"},
     };
     for (const auto &c : cases) {
-        capture_text cap = {nullptr, 0, 0};
+        capture_text cap;
         for (const std::string &r : c.reads) ASSERT_TRUE(capture_append(&cap, r.data(), r.size()));
-        EXPECT_EQ(std::string(cap.text, cap.length), c.want);
-        EXPECT_EQ(cap.text[cap.length], '\0');
-        std::free(cap.text);
+        EXPECT_EQ(std::string(cap.text.get(), cap.length), c.want);
+        EXPECT_EQ(cap.text.get()[cap.length], '\0');
     }
 }
 
@@ -135,14 +139,12 @@ TEST(ProcessRunner, RunsAnActionsCommandsTogether) {
     const std::string makes = "touch '" + flag + "'; echo second";
     const char *commands[] = {waits.c_str(), makes.c_str()};
     command_output out[2];
-    process_runner runner(deadline_after(monotonic_now(), 10));
+    process_runner runner = runner_until(10);
     runner.run(commands, out, 2);
     EXPECT_EQ(out[0].status, 0);
-    EXPECT_STREQ(out[0].text, "first\n");
+    EXPECT_STREQ(out[0].text.get(), "first\n");
     EXPECT_EQ(out[1].status, 0);
-    EXPECT_STREQ(out[1].text, "second\n");
-    std::free(out[0].text);
-    std::free(out[1].text);
+    EXPECT_STREQ(out[1].text.get(), "second\n");
     std::remove(flag.c_str());
     rmdir(dir);
 }

@@ -9,7 +9,7 @@ namespace {
 TEST(ValidCid, AcceptedAndRefused) {
     const struct {
         std::string cid;
-        int want;
+        bool want;
     } cases[] = {
         {"", 0},
         {"a", 1},

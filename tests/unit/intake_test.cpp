@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "front/request.h"
+#include "cgi/intake.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <string>
 
-#include "front/intake.h"
-#include "front/query.h"
+#include "cgi/intake.h"
+#include "cgi/query.h"
 #include "scoped_env.h"
 
 namespace {
@@ -60,10 +60,10 @@ TEST(GetQueryVal, SegmentsCutsAndEscapes) {
 
 TEST(GetQueryVal, NullAndEmptyTextLeaveEmptyResult) {
     char out[8] = "junk";
-    EXPECT_EQ(get_query_val(nullptr, "a", out, sizeof out), 0);
+    EXPECT_FALSE(get_query_val(nullptr, "a", out, sizeof out));
     EXPECT_STREQ(out, "");
     std::strcpy(out, "junk");
-    EXPECT_EQ(get_query_val("", "a", out, sizeof out), 0);
+    EXPECT_FALSE(get_query_val("", "a", out, sizeof out));
     EXPECT_STREQ(out, "");
 }
 

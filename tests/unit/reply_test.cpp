@@ -5,21 +5,17 @@
 #include <regex>
 #include <string>
 
+#include "api/runtime_block.h"
+#include "memory_stream.h"
 #include "reply/head.h"
 #include "reply/json_str.h"
-#include "reply/runtime_block.h"
 #include "reply/utc_now.h"
 #include "utc_text.h"
 
 namespace {
 
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStdout;
-
 std::string json_of(const std::string &bytes) {
-    CaptureStdout();
-    json_str(bytes.c_str());
-    return GetCapturedStdout();
+    return written_by([&](FILE *out) { json_str(out, bytes.c_str()); });
 }
 
 TEST(JsonStr, EveryEscapeClass) {
@@ -42,9 +38,7 @@ TEST(JsonStr, EveryEscapeClass) {
 }
 
 TEST(JsonStr, NullIsEmptyString) {
-    CaptureStdout();
-    json_str(nullptr);
-    EXPECT_EQ(GetCapturedStdout(), "\"\"");
+    EXPECT_EQ(written_by([](FILE *out) { json_str(out, nullptr); }), "\"\"");
 }
 
 TEST(JsonStr, EveryControlByteUsesItsForm) {
@@ -71,31 +65,29 @@ TEST(Head, JsonHeadAndStatusLine) {
         "Content-Type: application/json; charset=utf-8\r\nCache-Control: no-store\r\nX-Content-Type-Options: "
         "nosniff\r\n\r\n";
     ASSERT_EQ(head.size(), 107u);
-    CaptureStdout();
-    json_header();
-    EXPECT_EQ(GetCapturedStdout(), head);
-    CaptureStdout();
-    json_header_status("503 Service Unavailable");
-    EXPECT_EQ(GetCapturedStdout(), "Status: 503 Service Unavailable\r\n" + head);
+    EXPECT_EQ(written_by(json_header), head);
+    EXPECT_EQ(written_by([](FILE *out) { json_header_status(out, "503 Service Unavailable"); }),
+              "Status: 503 Service Unavailable\r\n" + head);
 }
 
 TEST(RuntimeBlock, AvailableAndMissing) {
     const struct {
         const char *bin, *label;
-        int available;
+        bool available;
         const char *want;
     } cases[] = {
-        {"docker", "docker", 1, "\"runtime\":{\"available\":true,\"bin\":\"docker\",\"label\":\"docker\"}"},
-        {"/opt/my \"rt\"", "custom", 1,
+        {"docker", "docker", true, "\"runtime\":{\"available\":true,\"bin\":\"docker\",\"label\":\"docker\"}"},
+        {"/opt/my \"rt\"", "custom", true,
          "\"runtime\":{\"available\":true,\"bin\":\"/opt/my \\\"rt\\\"\",\"label\":\"custom\"}"},
-        {"docker", "docker", 0, "\"runtime\":{\"available\":false,\"bin\":\"\",\"label\":\"\"}"},
-        {"", "", 0, "\"runtime\":{\"available\":false,\"bin\":\"\",\"label\":\"\"}"},
-        {"podman", "podman", 7, "\"runtime\":{\"available\":true,\"bin\":\"podman\",\"label\":\"podman\"}"},
+        {"docker", "docker", false, "\"runtime\":{\"available\":false,\"bin\":\"\",\"label\":\"\"}"},
+        {"", "", false, "\"runtime\":{\"available\":false,\"bin\":\"\",\"label\":\"\"}"},
     };
     for (const auto &c : cases) {
-        CaptureStdout();
-        emit_runtime_block(c.bin, c.label, c.available);
-        EXPECT_EQ(GetCapturedStdout(), c.want);
+        runtime_selection rt;
+        std::snprintf(rt.bin, sizeof rt.bin, "%s", c.bin);
+        std::snprintf(rt.label, sizeof rt.label, "%s", c.label);
+        rt.available = c.available;
+        EXPECT_EQ(written_by([&](FILE *out) { emit_runtime_block(out, rt); }), c.want);
     }
 }
 
@@ -123,7 +115,7 @@ TEST(FormatUtc, AgreesWithTheCLibrary) {
                               951868800,  1078012800, 4107542400, 4107628800, 1798761599, 253402300799};
     char out[kUtcTextSize];
     for (time_t t : moments) {
-        ASSERT_EQ(format_utc(t, out), 1) << t;
+        ASSERT_TRUE(format_utc(t, out)) << t;
         EXPECT_EQ(std::string(out), libc_utc(t)) << t;
     }
     // Every day's last second from 1970 to 2200.
@@ -135,8 +127,8 @@ TEST(FormatUtc, AgreesWithTheCLibrary) {
 
 TEST(FormatUtc, OutsideTheRangeWritesNothing) {
     char out[kUtcTextSize] = "untouched";
-    EXPECT_EQ(format_utc(-1, out), 0);
-    EXPECT_EQ(format_utc(253402300800, out), 0);  // year 10000
+    EXPECT_FALSE(format_utc(-1, out));
+    EXPECT_FALSE(format_utc(253402300800, out));  // year 10000
     EXPECT_STREQ(out, "untouched");
 }
 

@@ -41,21 +41,21 @@ TEST_F(RuntimeSearch, PathElements) {
     std::string none = dir_with("none", {});
     const struct {
         std::string path;
-        int docker, podman;
+        bool docker, podman;
     } cases[] = {
-        {both, 1, 1},
-        {"::" + only_docker + ":", 1, 0},
-        {none + "::" + only_podman, 0, 1},
-        {only_docker + "/", 1, 0},  // gives "//", which still names the file
-        {none + ":", 0, 0},
-        {":", 0, 0},
-        {"", 0, 0},
-        {"relative/dir", 0, 0},
-        {none + ":" + none + ":" + only_docker, 1, 0},
+        {both, true, true},
+        {"::" + only_docker + ":", true, false},
+        {none + "::" + only_podman, false, true},
+        {only_docker + "/", true, false},  // gives "//", which still names the file
+        {none + ":", false, false},
+        {":", false, false},
+        {"", false, false},
+        {"relative/dir", false, false},
+        {none + ":" + none + ":" + only_docker, true, false},
     };
     for (const auto &c : cases) {
-        EXPECT_EQ(path_has_exec("docker", c.path.c_str()), c.docker) << c.path;
-        EXPECT_EQ(path_has_exec("podman", c.path.c_str()), c.podman) << c.path;
+        EXPECT_EQ(path_has_entry("docker", c.path.c_str()), c.docker) << c.path;
+        EXPECT_EQ(path_has_entry("podman", c.path.c_str()), c.podman) << c.path;
     }
 }
 
@@ -64,8 +64,8 @@ TEST_F(RuntimeSearch, EmptyElementIsNotTheCurrentFolder) {
     char old[4096];
     ASSERT_NE(getcwd(old, sizeof old), nullptr);
     ASSERT_EQ(chdir(here.c_str()), 0);
-    EXPECT_EQ(path_has_exec("docker", ":"), 0);
-    EXPECT_EQ(path_has_exec("docker", nullptr), 0);
+    EXPECT_FALSE(path_has_entry("docker", ":"));
+    EXPECT_FALSE(path_has_entry("docker", nullptr));
     ASSERT_EQ(chdir(old), 0);
 }
 
@@ -84,12 +84,12 @@ TEST_F(RuntimeSearch, ElementLengthLimit) {
     grow_to(1015);
     ASSERT_EQ(dir.size(), 1015u);
     std::ofstream(dir + "/docker").put('x');
-    EXPECT_EQ(path_has_exec("docker", dir.c_str()), 1);
+    EXPECT_TRUE(path_has_entry("docker", dir.c_str()));
     // One more character and the element is skipped without a test.
     std::string longer = dir + "/b";
     mkdir(longer.c_str(), 0755);
     std::ofstream(longer + "/docker").put('x');
-    EXPECT_EQ(path_has_exec("docker", longer.c_str()), 0);
+    EXPECT_FALSE(path_has_entry("docker", longer.c_str()));
 }
 
 TEST_F(RuntimeSearch, Selection) {
@@ -101,7 +101,7 @@ TEST_F(RuntimeSearch, Selection) {
         const char *what;
         std::string docker_bin;  // "(unset)" leaves it unset
         std::string path;
-        int available;
+        bool available;
         std::string bin, label;
     } cases[] = {
         {"docker preferred even after podman", "(unset)", only_podman + ":" + only_docker, 1, "docker", "docker"},

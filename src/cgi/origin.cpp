@@ -1,4 +1,4 @@
-#include "origin.h"
+#include "cgi/origin.h"
 
 #include <strings.h>
 

@@ -1,4 +1,4 @@
-#include "intake.h"
+#include "cgi/intake.h"
 
 #include <poll.h>
 #include <unistd.h>
@@ -7,8 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "deadline.h"
-#include "hangup.h"
+#include "proc/signals.h"
 
 namespace {
 
@@ -19,7 +18,7 @@ ssize_t read_some(char *buf, size_t n, const deadline &until) {
     for (;;) {
         if (host_hung_up()) return 0;
         pollfd in = {STDIN_FILENO, POLLIN, 0};
-        int ready = guarded_poll(&in, 1, deadline_left_ms(until));
+        int ready = poll_letting_signals_in(&in, 1, deadline_left_ms(until));
         if (ready < 0 && errno == EINTR) continue;
         if (ready == 0) return 0;
         ssize_t got = read(STDIN_FILENO, buf, n);
@@ -41,20 +40,22 @@ int timeout_from_text(const char *text) {
     return static_cast<int>(value);
 }
 
-int is_post_request() {
+deadline request_deadline(const request &req) { return deadline_after(req.started, req.timeout_seconds); }
+
+bool is_post_request() {
     const char *method = std::getenv("REQUEST_METHOD");
     return method && std::strcmp(method, "POST") == 0;
 }
 
-char *read_post_body(const char *content_length, const deadline &until) {
+heap_text read_post_body(const char *content_length, const deadline &until) {
     if (!content_length || !*content_length) return nullptr;
     long announced = std::strtol(content_length, nullptr, 10);
     if (announced <= 0) return nullptr;
     const long keep = announced < kMaxBody ? announced : kMaxBody;
     const long total = announced < kMaxDrain ? announced : kMaxDrain;
 
-    hangup_guard();
-    char *body = static_cast<char *>(std::malloc(static_cast<size_t>(keep) + 1));
+    heap_text kept(static_cast<char *>(std::malloc(static_cast<size_t>(keep) + 1)));
+    char *const body = kept.get();
     // Straight from the descriptor: stdio would read ahead past the
     // announced length, and nothing beyond it belongs to this request.
     long got = 0;
@@ -79,7 +80,7 @@ char *read_post_body(const char *content_length, const deadline &until) {
         if (n <= 0) break;
         drained += n;
     }
-    return body;
+    return kept;
 }
 
 void read_request(request *req) {
@@ -98,7 +99,5 @@ void read_request(request *req) {
     req->host = std::getenv("HTTP_HOST");
     req->timeout_seconds = timeout_from_text(std::getenv("HULLMON_TIMEOUT"));
 
-    req->body = req->is_post
-                    ? read_post_body(std::getenv("CONTENT_LENGTH"), deadline_after(req->started, req->timeout_seconds))
-                    : nullptr;
+    if (req->is_post) req->body = read_post_body(std::getenv("CONTENT_LENGTH"), request_deadline(*req));
 }

@@ -1,8 +1,9 @@
-#include "auth.h"
+#include "cgi/auth.h"
 
 #include <cstring>
 
-#include "query.h"
+#include "cgi/query.h"
+#include "reply/head.h"
 
 namespace {
 
@@ -11,16 +12,12 @@ constexpr size_t kPwdSize = 256;
 
 }  // namespace
 
-const char kAuthRefusal[] =
-    "Status: 401 Unauthorized\r\n"
-    "Content-Type: application/json; charset=utf-8\r\n"
-    "Cache-Control: no-store\r\n"
-    "X-Content-Type-Options: nosniff\r\n"
-    "\r\n"
-    "{\"ok\":false,\"error\":\"invalid node password\"}\n";
-const unsigned kAuthRefusalLen = sizeof kAuthRefusal - 1;
+void reply_auth_refused(FILE *out) {
+    json_header_status(out, "401 Unauthorized");
+    std::fputs("{\"ok\":false,\"error\":\"invalid node password\"}\n", out);
+}
 
-int same_secret(const char *secret, const char *given) {
+bool same_secret(const char *secret, const char *given) {
     const size_t secret_len = std::strlen(secret);
     const size_t given_len = std::strlen(given);
     // Every byte of the guess is looked at; the secret is read cyclically
@@ -33,11 +30,11 @@ int same_secret(const char *secret, const char *given) {
     return diff == 0;
 }
 
-int node_auth_ok(const request &req) {
+bool node_auth_ok(const request &req) {
     const char *password = req.password;
-    if (!password || !*password) return 1;
+    if (!password || !*password) return true;
 
-    if (req.header_password && same_secret(password, req.header_password)) return 1;
+    if (req.header_password && same_secret(password, req.header_password)) return true;
 
     if (req.authorization) {
         const char *p = req.authorization;
@@ -45,13 +42,13 @@ int node_auth_ok(const request &req) {
         if (std::strncmp(p, "Bearer ", 7) == 0) {
             p += 7;
             while (*p == ' ') ++p;
-            if (same_secret(password, p)) return 1;
+            if (same_secret(password, p)) return true;
         }
     }
 
     if (req.query_set) {
         char pwd[kPwdSize];
-        if (get_query_val(req.query, "pwd", pwd, sizeof pwd) && same_secret(password, pwd)) return 1;
+        if (get_query_val(req.query, "pwd", pwd, sizeof pwd) && same_secret(password, pwd)) return true;
     }
-    return 0;
+    return false;
 }

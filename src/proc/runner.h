@@ -1,15 +1,17 @@
 #pragma once
 
-// What one runtime command left behind.
+#include "proc/heap_text.h"
+
+// What one runtime command left behind; the action that ran the command
+// owns it.
 struct command_output {
-    // Everything the command printed, as a terminated heap text (release
-    // with free); null when it could not be started or its output could
-    // not be held in memory.
-    char *text;
+    // Everything the command printed, as a terminated text; null when it
+    // could not be started or its output could not be held in memory.
+    heap_text text;
     // Its exit status: 0 to 255 as it exited, 128 + N when it died of
     // signal N, 124 when the request's deadline ended it, -1 when it could
     // not be started or its output could not be held.
-    int status;
+    int status = -1;
 };
 
 // Most command lines one action runs at once.

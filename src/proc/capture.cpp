@@ -1,6 +1,4 @@
-#include "capture.h"
-
-#include <sys/wait.h>
+#include "proc/capture.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -11,21 +9,24 @@ constexpr size_t kFirstCapacity = 8192;
 
 }  // namespace
 
-int capture_reserve(capture_text *cap, size_t n) {
+bool capture_reserve(capture_text *cap, size_t n) {
     size_t need = cap->length + n + 1;
-    if (need <= cap->capacity) return 1;
+    if (need <= cap->capacity) return true;
     size_t grown = cap->capacity ? cap->capacity * 2 : kFirstCapacity;
     while (need > grown) grown *= 2;
-    char *bigger = static_cast<char *>(std::realloc(cap->text, grown));
-    if (!bigger) return 0;
-    cap->text = bigger;
+    char *bigger = static_cast<char *>(std::realloc(cap->text.get(), grown));
+    if (!bigger) return false;
+    // realloc has taken the old block over, moved or not.
+    cap->text.release();
+    cap->text.reset(bigger);
     cap->capacity = grown;
-    return 1;
+    return true;
 }
 
-int capture_append(capture_text *cap, const char *data, size_t n) {
-    if (!capture_reserve(cap, n)) return 0;
-    char *out = cap->text + cap->length;
+bool capture_append(capture_text *cap, const char *data, size_t n) {
+    if (!capture_reserve(cap, n)) return false;
+    char *const start = cap->text.get();
+    char *out = start + cap->length;
     const char *end = data + n;
     // A CR is stored as it comes; an LF right after a stored CR takes its
     // place. Only a raw CR can be the last stored byte, so the pair is
@@ -51,14 +52,7 @@ int capture_append(capture_text *cap, const char *data, size_t n) {
             data = cr + 1;
         }
     }
-    cap->length = static_cast<size_t>(out - cap->text);
-    cap->text[cap->length] = '\0';
-    return 1;
-}
-
-int exit_status_of(int wait_status) {
-    if (wait_status == -1) return -1;
-    if (WIFEXITED(wait_status)) return WEXITSTATUS(wait_status);
-    if (WIFSIGNALED(wait_status)) return 128 + WTERMSIG(wait_status);
-    return -1;
+    cap->length = static_cast<size_t>(out - start);
+    start[cap->length] = '\0';
+    return true;
 }

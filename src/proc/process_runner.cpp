@@ -1,4 +1,4 @@
-#include "process_runner.h"
+#include "proc/process_runner.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -11,9 +11,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <initializer_list>
+#include <utility>
 
-#include "../front/hangup.h"
+#include "proc/signals.h"
 
 extern char **environ;
 
@@ -27,13 +27,13 @@ constexpr int kGraceSeconds = 1;
 constexpr int kTimedOutStatus = 124;
 
 struct child {
-    pid_t pid;          // also its process group; -1 when not started
-    int fd;             // read end of its output pipe; -1 once closed
+    pid_t pid = -1;            // also its process group; -1 when not started
+    int fd = -1;               // read end of its output pipe; -1 once closed
     capture_text cap;
-    bool reaped;        // its shell has been collected
-    int wait_status;
-    bool overflow;      // its output could not be held
-    bool ended_by_us;   // the deadline or the host's hang-up ended it
+    bool reaped = false;       // its shell has been collected
+    int wait_status = 0;
+    bool overflow = false;     // its output could not be held
+    bool ended_by_us = false;  // the deadline or the host's hang-up ended it
 };
 
 // Starts one command line in a new process group; returns its pid, or -1.
@@ -53,7 +53,8 @@ pid_t start(const char *command, int *read_fd) {
     // shell (a tool writing into a closed pipe would spin on errors).
     sigset_t defaults;
     sigemptyset(&defaults);
-    for (int sig : {SIGPIPE, SIGTERM, SIGHUP, SIGINT, SIGCHLD}) sigaddset(&defaults, sig);
+    sigaddset(&defaults, SIGPIPE);
+    for (int sig : kHeldSignals) sigaddset(&defaults, sig);
     sigset_t none;
     sigemptyset(&none);
     posix_spawnattr_setsigdefault(&attr, &defaults);
@@ -134,26 +135,31 @@ void collect_group(child &c) {
 
 }  // namespace
 
-int append_timeout_note(capture_text *cap, int seconds) {
+bool append_timeout_note(capture_text *cap, int seconds) {
     char note[64];
     int len = std::snprintf(note, sizeof note, "%shullmon: timed out after %d s\n",
-                            cap->length && cap->text[cap->length - 1] != '\n' ? "\n" : "", seconds);
+                            cap->length && cap->text.get()[cap->length - 1] != '\n' ? "\n" : "", seconds);
     // The note is hullmon's own text, not the command's: a lone CR the
     // command printed last stays a CR instead of being folded with the
     // note's line feed as capture_append would.
-    if (!capture_reserve(cap, static_cast<size_t>(len))) return 0;
-    std::memcpy(cap->text + cap->length, note, static_cast<size_t>(len) + 1);
+    if (!capture_reserve(cap, static_cast<size_t>(len))) return false;
+    std::memcpy(cap->text.get() + cap->length, note, static_cast<size_t>(len) + 1);
     cap->length += static_cast<size_t>(len);
-    return 1;
+    return true;
+}
+
+int exit_status_of(int wait_status) {
+    if (wait_status == -1) return -1;
+    if (WIFEXITED(wait_status)) return WEXITSTATUS(wait_status);
+    if (WIFSIGNALED(wait_status)) return 128 + WTERMSIG(wait_status);
+    return -1;
 }
 
 void process_runner::run(const char *const *commands, command_output *out, int count) {
     if (count > kMaxCommands) count = kMaxCommands;
-    hangup_guard();
 
     child kids[kMaxCommands];
     for (int i = 0; i < count; ++i) {
-        kids[i] = child{-1, -1, {nullptr, 0, 0}, false, 0, false, false};
         // A host that has gone already gets no new command.
         if (!host_hung_up()) kids[i].pid = start(commands[i], &kids[i].fd);
     }
@@ -187,7 +193,7 @@ void process_runner::run(const char *const *commands, command_output *out, int c
             fds[n] = {kids[i].fd, POLLIN, 0};
             owner[n++] = i;
         }
-        int ready = guarded_poll(fds, n, wait_ms);
+        int ready = poll_letting_signals_in(fds, n, wait_ms);
         if (take_child_exited()) collect_exited(kids, count);
         if (ready <= 0) continue;
         for (nfds_t k = 0; k < n; ++k)
@@ -196,27 +202,25 @@ void process_runner::run(const char *const *commands, command_output *out, int c
 
     for (int i = 0; i < count; ++i) {
         child &c = kids[i];
-        out[i] = command_output{nullptr, -1};
+        out[i] = command_output();
         if (c.pid < 0) continue;
         collect_group(c);
-        if (c.overflow) {
-            std::free(c.cap.text);
-            continue;
-        }
+        if (c.overflow) continue;
         if (c.ended_by_us && terminated) {
             append_timeout_note(&c.cap, until_.seconds);
             out[i].status = kTimedOutStatus;
         } else {
             out[i].status = exit_status_of(c.wait_status);
         }
+        // A command that printed nothing still leaves a text: the empty one.
         if (!c.cap.text) {
-            c.cap.text = static_cast<char *>(std::malloc(1));
+            c.cap.text.reset(static_cast<char *>(std::malloc(1)));
             if (!c.cap.text) {
                 out[i].status = -1;
                 continue;
             }
-            c.cap.text[0] = '\0';
+            c.cap.text.get()[0] = '\0';
         }
-        out[i].text = c.cap.text;
+        out[i].text = std::move(c.cap.text);
     }
 }

@@ -2,6 +2,8 @@
 
 #include <ctime>
 
+#include "proc/heap_text.h"
+
 // Everything one run learns from the outside world, read once by main:
 // the CGI variables, the configuration variables and the POST body. Below
 // main nothing reads the environment; each part is handed this record.
@@ -10,8 +12,8 @@
 struct request {
     const char *query;          // QUERY_STRING, or "" when not set
     bool query_set;             // QUERY_STRING was set
-    char *body;                 // the kept POST body (heap, owned by main), or null
-    int is_post;                // 1 when REQUEST_METHOD is exactly "POST"
+    heap_text body;             // the kept POST body, or null
+    bool is_post;               // REQUEST_METHOD is exactly "POST"
 
     const char *password;       // KELM_PASSWORD
     const char *header_password;  // HTTP_X_KELM_PASSWORD
@@ -27,13 +29,3 @@ struct request {
     int timeout_seconds;        // from HULLMON_TIMEOUT; 0: no deadline
     timespec started;           // CLOCK_MONOTONIC when the run began
 };
-
-// Default deadline for a request's runtime commands, and the largest one
-// HULLMON_TIMEOUT may set.
-constexpr int kDefaultTimeout = 30;
-constexpr int kMaxTimeout = 3600;
-
-// HULLMON_TIMEOUT as a number of seconds: unset or empty gives 30; a
-// decimal integer from 1 to 3600 is used as given; "0" means no deadline;
-// any other text gives 30.
-int timeout_from_text(const char *text);

@@ -1,4 +1,4 @@
-#include "deadline.h"
+#include "proc/deadline.h"
 
 #include <climits>
 

@@ -1,18 +1,16 @@
-#include "hangup.h"
+#include "proc/signals.h"
 
 #include <sys/prctl.h>
 
-#include <csignal>
 #include <ctime>
-#include <initializer_list>
 
 namespace {
 
 volatile sig_atomic_t g_hung_up = 0;
 volatile sig_atomic_t g_child_exited = 0;
-bool g_guarded = false;
-// The signal mask from before the guard, with which waits let the
-// guarded signals through.
+bool g_installed = false;
+// The signal mask from before the set-up, with which waits let the held
+// signals through.
 sigset_t g_wait_mask;
 
 void on_hangup(int) { g_hung_up = 1; }
@@ -20,23 +18,25 @@ void on_child(int) { g_child_exited = 1; }
 
 }  // namespace
 
-void hangup_guard() {
-    if (g_guarded) return;
-    g_guarded = true;
-    sigset_t guarded;
-    sigemptyset(&guarded);
-    for (int sig : {SIGTERM, SIGHUP, SIGINT, SIGCHLD}) sigaddset(&guarded, sig);
-    sigprocmask(SIG_BLOCK, &guarded, &g_wait_mask);
-    for (int sig : {SIGTERM, SIGHUP, SIGINT, SIGCHLD}) sigdelset(&g_wait_mask, sig);
+void install_signal_handling() {
+    if (g_installed) return;
+    g_installed = true;
+    std::signal(SIGPIPE, SIG_IGN);
+
+    sigset_t held;
+    sigemptyset(&held);
+    for (int sig : kHeldSignals) sigaddset(&held, sig);
+    sigprocmask(SIG_BLOCK, &held, &g_wait_mask);
+    for (int sig : kHeldSignals) sigdelset(&g_wait_mask, sig);
 
     // No SA_RESTART: a wait must end when one of them comes in.
-    struct sigaction sa = {};
-    sigemptyset(&sa.sa_mask);
-    sa.sa_handler = on_hangup;
-    for (int sig : {SIGTERM, SIGHUP, SIGINT}) sigaction(sig, &sa, nullptr);
-    sa.sa_handler = on_child;
-    sa.sa_flags = SA_NOCLDSTOP;
-    sigaction(SIGCHLD, &sa, nullptr);
+    for (int sig : kHeldSignals) {
+        struct sigaction sa = {};
+        sigemptyset(&sa.sa_mask);
+        sa.sa_handler = sig == SIGCHLD ? on_child : on_hangup;
+        sa.sa_flags = sig == SIGCHLD ? SA_NOCLDSTOP : 0;
+        sigaction(sig, &sa, nullptr);
+    }
 
     // Processes orphaned inside a command's group come to hullmon instead
     // of to init, so none stays behind as a zombie of an init that does
@@ -52,7 +52,7 @@ bool take_child_exited() {
     return was;
 }
 
-int guarded_poll(pollfd *fds, nfds_t count, int timeout_ms) {
+int poll_letting_signals_in(pollfd *fds, nfds_t count, int timeout_ms) {
     timespec wait;
     if (timeout_ms >= 0) {
         wait.tv_sec = timeout_ms / 1000;

@@ -1,4 +1,4 @@
-#include "query.h"
+#include "cgi/query.h"
 
 #include <cstring>
 
@@ -36,15 +36,15 @@ void url_decode(char *s) {
 
 }  // namespace
 
-int get_query_val(const char *text, const char *name, char *out, size_t size) {
+bool get_query_val(const char *text, const char *name, char *out, size_t size) {
     out[0] = '\0';
-    if (!text || !*text) return 0;
+    if (!text || !*text) return false;
     const size_t name_len = std::strlen(name);
     const char *seg = text;
     for (;;) {
         if (std::strncmp(seg, name, name_len) == 0 && seg[name_len] == '=') break;
         const char *amp = std::strchr(seg, '&');
-        if (!amp || amp[1] == '\0') return 0;
+        if (!amp || amp[1] == '\0') return false;
         seg = amp + 1;
     }
     const char *value = seg + name_len + 1;
@@ -53,5 +53,5 @@ int get_query_val(const char *text, const char *name, char *out, size_t size) {
     std::memcpy(out, value, n);
     out[n] = '\0';
     url_decode(out);
-    return 1;
+    return true;
 }

@@ -8,7 +8,7 @@
 // is cut to size - 1 characters first and then URL-decoded in place ("+" is
 // a space, "%XX" one byte; a "%" without two hex digits stays literal).
 //
-// Returns 1 when the parameter is present (an empty value included), else
-// 0. out always holds a terminated text afterwards (empty when absent).
+// Returns true when the parameter is present (an empty value included). out
+// always holds a terminated text afterwards (empty when absent).
 // text may be null; size must be at least 2.
-int get_query_val(const char *text, const char *name, char *out, size_t size);
+bool get_query_val(const char *text, const char *name, char *out, size_t size);

@@ -1,16 +1,16 @@
 // hullmon: the per-node container plugin of the Kelm dashboard. The host
 // runs it once per HTTP request as a CGI program.
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "../api/process_runner.h"
-#include "deadline.h"
-#include "intake.h"
-#include "request.h"
+#include "cgi/intake.h"
+#include "cgi/request.h"
+#include "proc/deadline.h"
+#include "proc/process_runner.h"
+#include "proc/signals.h"
+#include "reply/version.h"
 #include "serve.h"
-#include "front/version.h"
 
 namespace {
 
@@ -33,10 +33,8 @@ int main(int argc, char **argv) {
     request req = {};
     req.started = monotonic_now();
     std::setvbuf(stdout, g_out_buffer, _IOFBF, sizeof g_out_buffer);
-    // A host that hangs up early must not kill the run: writes then fail
-    // quietly and the exit status stays 0. Runtime commands get the default
-    // disposition back (see process_runner).
-    std::signal(SIGPIPE, SIG_IGN);
+    // Before any output: a host that hangs up early must not kill the run.
+    install_signal_handling();
 
     if (argc > 1) {
         if (std::strcmp(argv[1], "--meta") == 0) {
@@ -62,8 +60,7 @@ int main(int argc, char **argv) {
     // reply: a host that is still writing the body when the reply comes may
     // drop the reply.
     read_request(&req);
-    process_runner runner(deadline_after(req.started, req.timeout_seconds));
-    int status = serve_request(req, runner);
-    std::free(req.body);
-    return status;
+    process_runner runner(request_deadline(req));
+    serve_request(stdout, req, runner);
+    return 0;
 }
