@@ -32,8 +32,8 @@ const NODE = {
 const LIST_CMD = 'docker ps -a --format {{.ID}}|{{.Names}}|{{.Image}}|{{.State}}|{{.Status}}|{{.Ports}}';
 const STATS_CMD = 'docker stats --no-stream --format {{.ID}}|{{.CPUPerc}}|{{.MemUsage}}';
 
-// What one refresh of the page runs: the full list and the listing alone
-// (the list without usage), asked together.
+// What one refresh of the page runs: the listing alone (the list without
+// usage) and the full list, asked nearly together.
 const REFRESH_CMDS = [LIST_CMD, LIST_CMD, STATS_CMD];
 
 // The runtime command lines a server ran since the last call. The page asks
@@ -128,7 +128,7 @@ describe('start-up', () => {
     assert.equal(await hidden(page, '#logCard'), true);
     assert.equal(await page.locator('th').filter({ visible: true }).count(), 7);
     assert.deepEqual(seen.requests.map((r) => [r.method, r.url, r.headers['x-kelm-password']]),
-      [['GET', '/hullmon?action=list', undefined], ['GET', '/hullmon?action=list&usage=0', undefined]]);
+      [['GET', '/hullmon?action=list&usage=0', undefined], ['GET', '/hullmon?action=list', undefined]]);
     assert.deepEqual(runs(node), REFRESH_CMDS);
     await screenshot(page, 'dashboard-dark');
     await done(p);
@@ -430,12 +430,12 @@ describe('context', () => {
     await settled(seen);
     const ctx = '&node=lab&id=7&pwd=s3cret';
     assert.deepEqual(seen.requests.map((r) => [r.method, r.url, r.headers['x-kelm-password'], r.body ?? null]), [
-      ['GET', `/plugins?plugin=docker?action=list${ctx}`, 's3cret', null],
       ['GET', `/plugins?plugin=docker?action=list&usage=0${ctx}`, 's3cret', null],
+      ['GET', `/plugins?plugin=docker?action=list${ctx}`, 's3cret', null],
       ['GET', `/plugins?plugin=docker?action=logs&cid=${WEB.id}${ctx}`, 's3cret', null],
       ['POST', `/plugins?plugin=docker?action=control${ctx}`, 's3cret', `op=start&cid=${DB.id}`],
-      ['GET', `/plugins?plugin=docker?action=list${ctx}`, 's3cret', null],
       ['GET', `/plugins?plugin=docker?action=list&usage=0${ctx}`, 's3cret', null],
+      ['GET', `/plugins?plugin=docker?action=list${ctx}`, 's3cret', null],
     ]);
     await done(p);
   });
@@ -459,7 +459,7 @@ describe('context', () => {
     test(`context from ${address} and ${JSON.stringify(storage)}`, async () => {
       const p = await open(node, address, { storage });
       const quick = want.replace('action=list', 'action=list&usage=0');
-      assert.deepEqual(p.seen.requests.map((r) => [r.url, r.headers['x-kelm-password']]), [[want, header], [quick, header]]);
+      assert.deepEqual(p.seen.requests.map((r) => [r.url, r.headers['x-kelm-password']]), [[quick, header], [want, header]]);
       await done(p);
     });
   }
@@ -503,11 +503,11 @@ describe('a node password outside Latin-1', () => {
       await until(page, () => window.__notes.at(-1) === '4 container(s) on this node' && window.__notes.length >= 3);
       await settled(seen);
       assert.deepEqual(seen.requests.map((r) => [r.method, r.url, r.headers['x-kelm-password'], r.body ?? null]), [
-        ['GET', `/hullmon?action=list&pwd=${pwd}`, c.header, null],
         ['GET', `/hullmon?action=list&usage=0&pwd=${pwd}`, c.header, null],
+        ['GET', `/hullmon?action=list&pwd=${pwd}`, c.header, null],
         ['POST', `/hullmon?action=control&pwd=${pwd}`, c.header, `op=start&cid=${DB.id}`],
-        ['GET', `/hullmon?action=list&pwd=${pwd}`, c.header, null],
         ['GET', `/hullmon?action=list&usage=0&pwd=${pwd}`, c.header, null],
+        ['GET', `/hullmon?action=list&pwd=${pwd}`, c.header, null],
       ]);
       assert.deepEqual(runs(server), [`docker start ${DB.id}`, ...REFRESH_CMDS]);
       await done(p);
@@ -637,7 +637,7 @@ describe('robustness and layout', () => {
     assert.equal(await page.textContent('#badge'), 'docker');
     assert.equal(await page.locator('#rows tr').count(), 4);
     assert.deepEqual(seen.requests.map((r) => [r.url, r.headers['x-kelm-password']]),
-      [['/hullmon?action=list&node=lab', undefined], ['/hullmon?action=list&usage=0&node=lab', undefined]]);
+      [['/hullmon?action=list&usage=0&node=lab', undefined], ['/hullmon?action=list&node=lab', undefined]]);
     // The system preference chose the theme, and nothing overrode it.
     assert.equal(await page.getAttribute('html', 'data-theme'), 'light');
     await page.click('#themeBtn');

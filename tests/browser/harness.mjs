@@ -234,10 +234,15 @@ export function until(page, fn, arg) {
 }
 
 // Waits until every request the page sent to the program has been answered
-// (or has failed).
+// (or has failed), and none followed for 100 ms: a refresh asks its full list
+// a moment after the listing alone, or when the listing's reply comes.
 export async function settled(seen, timeout = 5000) {
   const deadline = Date.now() + timeout;
-  while (seen.pending > 0) {
+  let quiet = null;
+  for (;;) {
+    if (seen.pending > 0) quiet = null;
+    else if (quiet === null) quiet = Date.now();
+    else if (Date.now() - quiet >= 100) return;
     if (Date.now() > deadline) throw new Error(`${seen.pending} request(s) still unanswered`);
     await sleep(20);
   }
