@@ -98,11 +98,15 @@ function listingOk(j){return !!(j&&j.runtime&&j.runtime.available&&j.daemon_avai
 // feed the usage history.
 var listShownFull=false;
 function askList(usage,my,then){
+  var sent=now();
   listsOut++;
   function ended(failed){
     listsOut--;
     listEnded=now();
-    if(usage)liveFailed=failed;
+    if(usage){
+      liveFailed=failed;
+      if(!failed)fullTook=listEnded-sent;
+    }
     if(then)then();
     liveSchedule();
   }
@@ -130,9 +134,15 @@ function askList(usage,my,then){
 // that is sooner): on a node of two cores its runtime client then starts
 // before the usage command's two, and Docker Engine's rows came a quarter
 // sooner with the figures no later (docs/PERFORMANCE.md).
-var LIST_HEAD_START=30;
+// Where the last full list of this page answered within LIST_SPLIT_MIN ms
+// (podman, which lists and measures in a fraction of a second but runs its
+// commands one at a time), a refresh asks for the full list alone: the
+// extra listing would only queue before it. The first load always asks
+// both, since nothing is known of the engine yet.
+var LIST_HEAD_START=30,LIST_SPLIT_MIN=750,fullTook=-1;
 function refresh(){
   var my=++listSent,asked=false,timer=0;
+  if(fullTook>=0&&fullTook<LIST_SPLIT_MIN){askList(true,my);return}
   function full(){
     if(asked)return;
     asked=true;

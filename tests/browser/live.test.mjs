@@ -120,7 +120,6 @@ describe('rows at once', () => {
     assert.deepEqual((await tableTexts(page)).map((r) => [r[1], r[4], r[5]]),
       [['web', DASH, DASH], ['db', DASH, DASH], ['cache', DASH, DASH]]);
     let records = node.takeRecords();
-    assert.equal(records.filter((l) => l.startsWith('stats start')).length, 1);
     assert.equal(records.filter((l) => l.startsWith('stats end')).length, 0, 'the rows did not wait for usage');
     assert.equal(await page.textContent('#note'), '3 container(s) on this node');
 
@@ -153,6 +152,21 @@ describe('rows at once', () => {
     assert.deepEqual((await tableTexts(page)).map((r) => [r[1], r[4], r[5]]),
       [['web', '1.25%', '12.5MiB / 1GiB'], ['db', DASH, DASH], ['cache', DASH, DASH]]);
     await until(page, () => document.querySelector('#rows tr td:nth-child(5)').firstChild.textContent === '5.00%');
+    // A slow full list: the refresh asked for the listing alone again.
+    assert.equal(quickLists(seen).length, 2);
+    await done(p);
+  });
+
+  test('where the full list came quickly, a refresh asks for it alone', async () => {
+    const p = await open('/hullmon');
+    const { page, seen } = p;
+    assert.equal(quickLists(seen).length, 1, 'the first load asks both');
+    node.takeRecords();
+    await Promise.all([page.waitForResponse((r) => r.url().includes('action=list')), page.click('#reloadBtn')]);
+    await settled(seen);
+    assert.equal(quickLists(seen).length, 1);
+    assert.equal(fullLists(seen).length, 2);
+    assert.equal(node.takeRecords().length, 2, 'one listing and one usage command');
     await done(p);
   });
 
