@@ -22,7 +22,10 @@ import fs from 'node:fs';
 import net from 'node:net';
 import os from 'node:os';
 import path from 'node:path';
-import { chromium } from 'playwright-core';
+import { createRequire } from 'node:module';
+
+// playwright-core is the browser tests' own package (tests/browser/package.json).
+const { chromium } = createRequire(new URL('../tests/browser/package.json', import.meta.url))('playwright-core');
 
 const CHROMIUM = process.env.CHROMIUM_BIN || '/usr/bin/chromium';
 const LIGHTTPD = process.env.LIGHTTPD_BIN || '/usr/sbin/lighttpd';
