@@ -105,7 +105,7 @@ function askList(usage,my,then){
     listEnded=now();
     if(usage){
       liveFailed=failed;
-      if(!failed)fullTook=listEnded-sent;
+      if(!failed)tookFull(listEnded-sent);
     }
     if(then)then();
     liveSchedule();
@@ -132,14 +132,22 @@ function askList(usage,my,then){
 // done and CPU and memory follow when the slower usage command is. The
 // listing gets a head start of LIST_HEAD_START ms (or until its reply, if
 // that is sooner): on a node of two cores its runtime client then starts
-// before the usage command's two, and Docker Engine's rows came a quarter
-// sooner with the figures no later (docs/PERFORMANCE.md).
+// before the usage command's two, and Docker Engine's rows came sooner with
+// the figures no later: the usage command takes about 2 s there anyway
+// (docs/PERFORMANCE.md).
 // Where the last full list of this page answered within LIST_SPLIT_MIN ms
 // (podman, which lists and measures in a fraction of a second but runs its
 // commands one at a time), a refresh asks for the full list alone: the
-// extra listing would only queue before it. The first load always asks
-// both, since nothing is known of the engine yet.
-var LIST_HEAD_START=30,LIST_SPLIT_MIN=750,fullTook=-1;
+// extra listing would only queue before it. That time is kept in local
+// storage for each node, so a later visit to the page starts the same way;
+// only the first visit, when nothing is known of the engine yet, asks both.
+var LIST_HEAD_START=120,LIST_SPLIT_MIN=750;
+var LIST_MS_KEY='hullmon_list_ms_'+node;
+var fullTook=(function(v){var n=v===null?NaN:Number(v);return isFinite(n)&&n>=0?n:-1})(stored(LIST_MS_KEY));
+function tookFull(ms){
+  fullTook=ms;
+  try{window.localStorage.setItem(LIST_MS_KEY,String(Math.round(ms)))}catch(e){}
+}
 function refresh(){
   var my=++listSent,asked=false,timer=0;
   if(fullTook>=0&&fullTook<LIST_SPLIT_MIN){askList(true,my);return}

@@ -170,6 +170,27 @@ describe('rows at once', () => {
     await done(p);
   });
 
+  test('a later visit starts as the last one ended: the full list alone where it came quickly, both where not', async () => {
+    for (const [files, quick] of [[NODE, 0], [SLOW, 1]]) {
+      const p = await open('/hullmon?node=n1', { files });
+      const { page, seen } = p;
+      assert.equal(quickLists(seen).length, 1, 'the first visit asks both');
+      seen.requests.length = 0;
+      await page.reload();
+      await listed(page);
+      await settled(seen, 8000);
+      assert.equal(quickLists(seen).length, quick, 'the listing alone on the next visit');
+      assert.equal(fullLists(seen).length, 1, 'the full list on the next visit');
+      // Another node of the same host knows nothing yet.
+      seen.requests.length = 0;
+      await page.goto(page.url().replace('node=n1', 'node=n2'));
+      await listed(page);
+      await settled(seen, 8000);
+      assert.equal(quickLists(seen).length, 1, 'another node asks both');
+      await done(p);
+    }
+  });
+
   test('a listing reply that comes after the full one changes nothing', async () => {
     // The listing alone is held until the full list has been shown.
     let full;
