@@ -221,12 +221,17 @@ function liveSchedule(){
   },Math.max(0,wait));
 }
 
-function setLive(on){
-  LIVE=on;
-  var b=$('liveBtn');
-  b.textContent=on?'Live: on':'Live: off';
+// A toggle button says its state in its text and to assistive technology.
+function showToggle(id,label,on){
+  var b=$(id);
+  b.textContent=label+(on?': on':': off');
   b.setAttribute('aria-pressed',on?'true':'false');
   b.classList.toggle('on',on);
+}
+
+function setLive(on){
+  LIVE=on;
+  showToggle('liveBtn','Live',on);
 }
 
 // --- usage history -------------------------------------------------------
@@ -530,10 +535,7 @@ function followSchedule(){
 
 function setFollow(on){
   FOLLOW=on;
-  var b=$('logFollow');
-  b.textContent=on?'Follow: on':'Follow: off';
-  b.setAttribute('aria-pressed',on?'true':'false');
-  b.classList.toggle('on',on);
+  showToggle('logFollow','Follow',on);
   // Following starts from the newest lines, as a terminal's tail does.
   if(on){var body=$('logBody');body.scrollTop=body.scrollHeight}
   followSchedule();
