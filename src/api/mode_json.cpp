@@ -26,16 +26,21 @@ void mode_json(FILE *out, const request &req, command_runner &runner) {
     char cid[kCidSize];
     char op[kOpSize];
     char usage[kUsageSize];
-    get_query_val(req.query, "action", action, sizeof action);
-    get_query_val(req.query, "cid", cid, sizeof cid);
-    get_query_val(req.query, "op", op, sizeof op);
-    get_query_val(req.query, "usage", usage, sizeof usage);
+    const struct {
+        const char *name;
+        char *value;
+        size_t size;
+    } params[] = {
+        {"action", action, sizeof action},
+        {"cid", cid, sizeof cid},
+        {"op", op, sizeof op},
+        {"usage", usage, sizeof usage},
+    };
+    // The query first; the body fills what it lacks.
     const char *body = req.body.get();
-    if (body && *body) {
-        if (!action[0]) get_query_val(body, "action", action, sizeof action);
-        if (!cid[0]) get_query_val(body, "cid", cid, sizeof cid);
-        if (!op[0]) get_query_val(body, "op", op, sizeof op);
-        if (!usage[0]) get_query_val(body, "usage", usage, sizeof usage);
+    for (const auto &p : params) {
+        get_query_val(req.query, p.name, p.value, p.size);
+        if (!p.value[0] && body && *body) get_query_val(body, p.name, p.value, p.size);
     }
 
     runtime_selection rt;

@@ -7,6 +7,9 @@ var DASH='\u2014',DOTS='\u2026';
 function stored(key){
   try{return window.localStorage.getItem(key)}catch(e){return null}
 }
+function store(key,value){
+  try{window.localStorage.setItem(key,value)}catch(e){}
+}
 function storageReadable(){
   try{window.localStorage.getItem('kelm_theme');return true}catch(e){return false}
 }
@@ -56,7 +59,7 @@ function failText(e){return 'request failed: '+String(e)}
 function theme(t){
   if(!t)return;
   document.documentElement.setAttribute('data-theme',t);
-  try{window.localStorage.setItem('kelm_theme',t)}catch(e){}
+  store('kelm_theme',t);
 }
 
 var base=HUB?'/plugins?plugin='+HUB:'/hullmon';
@@ -146,7 +149,7 @@ var LIST_MS_KEY='hullmon_list_ms_'+node;
 var fullTook=(function(v){var n=v===null?NaN:Number(v);return isFinite(n)&&n>=0?n:-1})(stored(LIST_MS_KEY));
 function tookFull(ms){
   fullTook=ms;
-  try{window.localStorage.setItem(LIST_MS_KEY,String(Math.round(ms)))}catch(e){}
+  store(LIST_MS_KEY,String(Math.round(ms)));
 }
 function refresh(){
   var my=++listSent,asked=false,timer=0;
@@ -240,6 +243,8 @@ function setLive(on){
 // each container id, from full lists, in memory only.
 var HIST_MAX=60;
 var HIST=new Map();
+var NO_HISTORY={cpu:[],mem:[]};
+function samplesOf(id){return HIST.get(id)||NO_HISTORY}
 var UNIT={b:1,kb:1e3,kib:1024,mb:1e6,mib:1048576,gb:1e9,gib:1073741824,tb:1e12,tib:1099511627776};
 
 function cpuValue(t){
@@ -330,13 +335,14 @@ var DRAW_STEP=200,drawLimit=DRAW_STEP,drawnFilter=null;
 function rowName(c){return str(c.name)||str(c.id).slice(0,12)}
 function rowLabel(b,c){b.setAttribute('aria-label',b.textContent+' '+rowName(c))}
 
-function opButton(r,op,cls){
-  var b=el('button',cls,op);
+function rowButton(r,text,cls,onClick){
+  var b=el('button',cls,text);
   b.type='button';
   rowLabel(b,r.c);
-  b.addEventListener('click',function(){act(r.c,op)});
+  b.addEventListener('click',function(){onClick(r.c)});
   return b;
 }
+function opButton(r,op,cls){return rowButton(r,op,cls,function(c){act(c,op)})}
 
 function fillRow(r){
   var c=r.c,st=lowState(c),tr=r.tr;
@@ -358,11 +364,7 @@ function fillRow(r){
   }else{
     acts.appendChild(opButton(r,'start','sm'));
   }
-  var lb=el('button','sm ghost','logs');
-  lb.type='button';
-  rowLabel(lb,c);
-  lb.addEventListener('click',function(){openLogs(r.c)});
-  acts.appendChild(lb);
+  acts.appendChild(rowButton(r,'logs','sm ghost',openLogs));
   var ac=el('td');
   ac.appendChild(acts);
   tr.appendChild(ac);
@@ -384,7 +386,7 @@ function drawRow(r){
   if(!r.tr){r.tr=el('tr');r.drawnSig=null}
   if(r.drawnSig!==r.sig)fillRow(r);
   if(r.drawnUsage!==r.usage){
-    var h=HIST.get(str(r.c.id))||{cpu:[],mem:[]};
+    var h=samplesOf(str(r.c.id));
     r.drawnUsage=r.usage;
     usageCell(r.cpuTd,str(r.c.cpu),h.cpu,'CPU',percent);
     usageCell(r.memTd,str(r.c.mem),h.mem,'memory',bytes);
@@ -408,7 +410,7 @@ function sync(){
     r.sig=[id,str(c.name),str(c.image),str(c.state)].join('\n');
     r.hay=[str(c.name),str(c.image),id,str(c.ports)].join(' ').toLowerCase();
     r.st=lowState(c);
-    var h=HIST.get(id)||{cpu:[],mem:[]};
+    var h=samplesOf(id);
     r.usage=[str(c.cpu),str(c.mem),h.cpu.length,h.cpu[h.cpu.length-1],h.mem.length,h.mem[h.mem.length-1]].join('\n');
     next.set(key,r);
   });
@@ -582,7 +584,7 @@ $('logReload').addEventListener('click',function(){if(LOG_CID)fetchLogs(LOG_CID,
 $('logFollow').addEventListener('click',function(){setFollow(!FOLLOW)});
 $('liveBtn').addEventListener('click',function(){
   setLive(!LIVE);
-  try{window.localStorage.setItem('hullmon_live',LIVE?'1':'0')}catch(e){}
+  store('hullmon_live',LIVE?'1':'0');
   liveSchedule();
 });
 // Hidden, the page asks nothing; shown again, it catches up at once when
